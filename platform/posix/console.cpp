@@ -1,0 +1,33 @@
+#include "platform/console.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace tw {
+
+bool watch_interrupts(HWND hwnd, UINT msg) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    // Blocked here, the signals stay blocked in every thread created from now on, so only the
+    // watcher below receives them, synchronously, where posting a message is safe.
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+    std::thread([set, hwnd, msg]() {
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&set, &sig) != 0) continue;
+            if (!PostMessageA(hwnd, msg, static_cast<WPARAM>(sig), 0)) return;  // window gone
+        }
+    }).detach();
+    return true;
+}
+
+bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+}  // namespace tw

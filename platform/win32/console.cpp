@@ -1,0 +1,33 @@
+#include "platform/console.h"
+
+#include <io.h>
+#include <stdio.h>
+
+namespace tw {
+
+namespace {
+// The console control handler runs on a thread of its own, where PostMessage is safe. Written
+// once by watch_interrupts before the handler is installed, read only by the handler.
+HWND g_window = nullptr;
+UINT g_message = 0;
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (!g_window) return FALSE;
+    PostMessageW(g_window, g_message, static_cast<WPARAM>(event), 0);
+    // For a closing console Windows ends the process once the handler returns; give the
+    // window's thread a moment to finish the file first.
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) Sleep(4000);
+    return TRUE;
+}
+}  // namespace
+
+bool watch_interrupts(HWND hwnd, UINT msg) {
+    g_window = hwnd;
+    g_message = msg;
+    return SetConsoleCtrlHandler(on_console_event, TRUE) != FALSE;
+}
+
+bool stdout_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
+bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
+}  // namespace tw
