@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Builds both presets and runs the whole test suite: the Linux tests natively, the Windows
+# test programs under Wine in a fresh 32-bit prefix, all inside one Xvfb session.
+#
+#   scripts/test.sh [linux|windows] [-- extra ctest arguments]
+#
+# With no target both suites run. Exit status is non-zero if a build fails, a suite has a
+# failing test, or a suite has no tests at all.
+#
+# Environment: TW_JOBS (build jobs, default 2), TW_CTEST_JOBS (parallel tests, default 1),
+# TW_TEST_TIMEOUT (seconds per test, default 300), TW_KEEP_TEST_DIR=1 keeps the temporary
+# directory (Wine prefix, logs) for inspection.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+targets=()
+ctest_extra=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    linux|windows) targets+=("$1") ;;
+    --) shift; ctest_extra=("$@"); break ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ ${#targets[@]} -eq 0 ] && targets=(linux windows)
+
+jobs=${TW_JOBS:-2}
+ctest_jobs=${TW_CTEST_JOBS:-1}
+timeout=${TW_TEST_TIMEOUT:-300}
+
+"$root/scripts/setup.sh"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-test.XXXXXX")
+xvfb_pid=
+wine_started=0
+
+cleanup() {
+  local rc=$?
+  if [ "$wine_started" -eq 1 ]; then
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  if [ "${TW_KEEP_TEST_DIR:-0}" = 1 ]; then
+    echo "test.sh: kept $work"
+  else
+    rm -rf "$work"
+  fi
+  exit $rc
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Everything that may start Wine — configuring and building included — must see this prefix,
+# or Wine would create ~/.wine.
+export WINEPREFIX="$work/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export XDG_RUNTIME_DIR="$work/xdg"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+
+# One X server for the whole run; Wine must be started after it (a wineserver started with no
+# DISPLAY breaks window creation for every later program).
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/displayfd" \
+  </dev/null >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display_number=
+read -r -t 20 display_number <"$work/displayfd" || true
+if [ -z "$display_number" ]; then
+  echo "test.sh: Xvfb did not start:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
+export DISPLAY=":$display_number"
+
+want() { local t; for t in "${targets[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
+
+# The prefix is created while the Linux tree builds.
+boot_pid=
+if want windows; then
+  wine_started=1
+  ( wineboot -i && wineserver -w ) </dev/null >"$work/wineboot.log" 2>&1 &
+  boot_pid=$!
+fi
+
+declare -A result
+status=0
+
+build() {  # build PRESET -> 0 if configured and built
+  local preset=$1
+  echo "==== configure and build: $preset"
+  if cmake --preset "$preset" </dev/null && cmake --build --preset "$preset" -j"$jobs" </dev/null; then
+    return 0
+  fi
+  return 1
+}
+
+run_suite() {  # run_suite PRESET LABEL
+  local preset=$1 label=$2 log="$work/ctest-$1.log" rc=0
+  echo "==== tests: $label"
+  # Output goes to a file, not a pipe, so that no helper process that inherits it can keep
+  # the run waiting for end of file.
+  ctest --test-dir "$root/build/$preset" --output-on-failure --timeout "$timeout" \
+    -j"$ctest_jobs" "${ctest_extra[@]}" </dev/null >"$log" 2>&1 &
+  local ctest_pid=$!
+  tail -n +1 -f --pid="$ctest_pid" "$log"
+  wait "$ctest_pid" || rc=$?
+  local line total failed
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
+  if [ -n "$line" ]; then
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    result[$preset]="$((total - failed)) passed, $failed failed"
+    if [ "$failed" -ne 0 ] || [ "$rc" -ne 0 ]; then status=1; fi
+  elif grep -q 'No tests were found' "$log"; then
+    result[$preset]="no tests found"
+    status=1
+  else
+    result[$preset]="ctest failed (exit $rc)"
+    status=1
+  fi
+}
+
+start_wine_session() {
+  if ! wait "$boot_pid"; then
+    echo "test.sh: creating the Wine prefix failed:" >&2
+    cat "$work/wineboot.log" >&2
+    return 1
+  fi
+  # Keep one wineserver for the whole suite, and start Wine's own helper processes now, with
+  # no pipes of ours to inherit.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  # The dialogs' typeface, mapped to the installed CJK font; Wine draws captions itself since
+  # there is no window manager.
+  local key='HKCU\Software\Wine\Fonts\Replacements'
+  wine reg add "$key" /v SimSun /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+  LANG=C.UTF-8 wine reg add "$key" /v '宋体' /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
+}
+
+if want linux; then
+  if build linux; then run_suite linux linux; else result[linux]="build failed"; status=1; fi
+fi
+if want windows; then
+  if build windows-i686; then
+    if start_wine_session; then
+      run_suite windows-i686 "windows (Wine)"
+    else
+      result[windows-i686]="Wine prefix could not be created"
+      status=1
+    fi
+  else
+    result[windows-i686]="build failed"
+    status=1
+  fi
+fi
+
+echo
+echo "==== summary"
+want linux && echo "linux: ${result[linux]}"
+want windows && echo "windows (Wine): ${result[windows-i686]}"
+if [ "$status" -eq 0 ]; then echo "all suites passed"; else echo "FAILED"; fi
+exit "$status"
