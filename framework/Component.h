@@ -46,7 +46,8 @@ public:
     // Marks the component as being destroyed, leaves the owner's list, sends
     // Notification(this, opRemove) to the owner and to every other component of the same owner,
     // then destroys the owned components, first owned first. During that notification the
-    // component's derived parts are already gone: receivers may compare the pointer only.
+    // component's derived parts are already gone: receivers may compare the pointer only. For
+    // the same reason an owner being destroyed is not told of its own components' removal.
     ~TComponent() override;
 
     TComponent *Owner() const { return owner_; }
