@@ -17,19 +17,13 @@
 
 #include "platform/com.h"
 #include "platform/comptr.h"
+#include "platform/directshow.h"
 
 #include <cstdint>
 #include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
-
-// Until the DirectShow declarations land these are only named here; nothing in this header
-// needs more than the names.
-struct IFilterGraph;
-struct IBaseFilter;
-struct IPin;
-typedef LONGLONG REFERENCE_TIME;
 
 // ---------------------------------------------------------------------------------------------
 // Exceptions
