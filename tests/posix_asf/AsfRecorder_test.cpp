@@ -1,0 +1,376 @@
+// The recording engine on generated pictures and sound, read back with libavformat.
+#include "AsfTestUtil.h"
+
+#include "platform/posix/asf/AsfRecorder.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tw::posix::asf;
+using namespace asftest;
+
+namespace {
+
+struct Source {
+    int width = 640, height = 480;
+    double fps = 25;
+    bool rgb = false;
+    int rate = 44100, channels = 2;
+    double seconds = 4;
+};
+
+// Feeds `src` into the recorder input by input, interleaved by time, as a splitter would.
+HRESULT feed(Recorder &r, const Source &src, double from = 0, double to = -1) {
+    if (to < 0) to = src.seconds;
+    int64_t audio_done = int64_t(from * src.rate);
+    const int block = 1024;
+    int frame = int(std::ceil(from * src.fps));
+    for (;;) {
+        double vt = frame / src.fps;
+        double at = double(audio_done) / src.rate;
+        bool video_left = vt < to, audio_left = at < to;
+        if (!video_left && !audio_left) return S_OK;
+        for (size_t i = 0; i < r.input_count(); ++i) {
+            HRESULT hr = S_OK;
+            if (r.input_kind(i) == StreamKind::kVideo && video_left && (vt <= at || !audio_left)) {
+                auto pic = src.rgb ? make_rgb32(src.width, src.height, frame) : make_i420(src.width, src.height, frame);
+                hr = r.push_video(i, pic.data(), pic.size(), int64_t(vt * 1e7), int64_t((frame + 1) / src.fps * 1e7));
+            } else if (r.input_kind(i) == StreamKind::kAudio && audio_left && (at < vt || !video_left)) {
+                int n = int(std::min<int64_t>(block, int64_t(to * src.rate) - audio_done));
+                if (n <= 0) n = 1;
+                auto pcm = make_pcm(src.rate, src.channels, audio_done, n);
+                hr = r.push_audio(i, pcm.data(), pcm.size(), int64_t(at * 1e7));
+            } else {
+                continue;
+            }
+            if (FAILED(hr)) return hr;
+        }
+        bool has_video = false, has_audio = false;
+        for (size_t i = 0; i < r.input_count(); ++i)
+            (r.input_kind(i) == StreamKind::kVideo ? has_video : has_audio) = true;
+        if (!has_audio) audio_done = int64_t(to * src.rate) + 1;
+        if (!has_video) frame = int(to * src.fps) + 1;
+        if (has_video && vt <= at && video_left) ++frame;
+        else if (has_audio && audio_left) audio_done += block;
+        else if (has_video && video_left) ++frame;
+    }
+}
+
+void set_formats(Recorder &r, const Source &src) {
+    for (size_t i = 0; i < r.input_count(); ++i) {
+        if (r.input_kind(i) == StreamKind::kVideo) {
+            VideoFormat f;
+            f.pix_fmt = src.rgb ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_YUV420P;
+            f.width = src.width;
+            f.height = src.height;
+            f.bottom_up = src.rgb;
+            ASSERT_EQ(r.set_video_format(i, f), S_OK);
+        } else {
+            ASSERT_EQ(r.set_audio_format(i, AudioFormat{AV_SAMPLE_FMT_S16, src.rate, src.channels}), S_OK);
+        }
+    }
+}
+
+std::string record(int profile, const Source &src, const std::string &name, RecorderOptions opts = {}) {
+    std::string path = temp_dir() + "/" + name;
+    Recorder r(profile);
+    set_formats(r, src);
+    EXPECT_EQ(r.start(path, opts), S_OK);
+    EXPECT_EQ(feed(r, src), S_OK);
+    EXPECT_EQ(r.stop(), S_OK);
+    return path;
+}
+
+double fps_of(const StreamSetting &s) { return double(s.fps_num) / s.fps_den; }
+
+// What a file recorded with `profile` from `src` must look like.
+void check_profile_file(int profile, const std::string &path, const Source &src, bool check_rate) {
+    SCOPED_TRACE("profile " + std::to_string(profile));
+    auto settings = profile_streams(profile);
+    FileInfo info = probe(path);
+    ASSERT_TRUE(info.opened) << info.error;
+    ASSERT_EQ(info.streams.size(), settings.size());
+    ASSERT_GT(info.duration_s, 0);
+    double frame = 1.0 / 15;
+    for (size_t i = 0; i < settings.size(); ++i) {
+        const StreamSetting &s = settings[i];
+        const StreamInfo &st = info.streams[i];
+        SCOPED_TRACE("stream " + std::to_string(i));
+        EXPECT_EQ(st.decode_errors, 0);
+        if (s.kind == StreamKind::kVideo) {
+            frame = 1 / fps_of(s);
+            EXPECT_EQ(st.codec, "wmv2");
+            EXPECT_EQ(st.width, s.width);
+            EXPECT_EQ(st.height, s.height);
+            // Constant frame rate at the profile's rate, whatever the source's.
+            double expected_frames = src.seconds * fps_of(s);
+            EXPECT_NEAR(double(st.packets), expected_frames, 1.5);
+            EXPECT_EQ(st.decoded, st.packets);
+            EXPECT_GE(st.key_packets, 1);
+            if (check_rate && s.bitrate > 0) {
+                double rate = st.bytes * 8.0 / src.seconds;
+                EXPECT_NEAR(rate, s.bitrate, s.bitrate * 0.35) << "video bit rate";
+                EXPECT_EQ(st.declared_bitrate, s.bitrate);
+            }
+        } else {
+            EXPECT_EQ(st.codec, "wmav2");
+            EXPECT_EQ(st.sample_rate, s.sample_rate);
+            EXPECT_EQ(st.channels, s.channels);
+            EXPECT_EQ(st.declared_bitrate, audio_encode_bitrate(s));
+            EXPECT_GT(st.decoded, 0);
+            if (check_rate) {
+                double rate = st.bytes * 8.0 / src.seconds;
+                EXPECT_NEAR(rate, audio_encode_bitrate(s), audio_encode_bitrate(s) * 0.15) << "audio bit rate";
+            }
+        }
+    }
+    EXPECT_NEAR(info.duration_s, src.seconds, frame + 0.001);
+    EXPECT_TRUE(has_simple_index(path));
+    bool key = false;
+    double t = seek_and_read(path, src.seconds / 2, &key);
+    EXPECT_GE(t, 0);
+    EXPECT_LE(t, src.seconds / 2 + 0.05);
+}
+
+}  // namespace
+
+TEST(AsfRecorder, InputsFollowTheProfile) {
+    Recorder av(9), mbr(3), audio(15), video(22), bad(27);
+    ASSERT_EQ(av.input_count(), 2u);
+    EXPECT_EQ(av.input_kind(0), StreamKind::kAudio);
+    EXPECT_EQ(av.input_kind(1), StreamKind::kVideo);
+    EXPECT_EQ(av.stream_number(0), 1);
+    EXPECT_EQ(av.stream_number(1), 2);
+    ASSERT_EQ(mbr.input_count(), 2u);  // four video variants share one input
+    EXPECT_EQ(audio.input_count(), 1u);
+    EXPECT_EQ(audio.input_kind(0), StreamKind::kAudio);
+    EXPECT_EQ(video.input_count(), 1u);
+    EXPECT_EQ(video.input_kind(0), StreamKind::kVideo);
+    EXPECT_FALSE(bad.valid());
+}
+
+TEST(AsfRecorder, RejectsFormatsAndSamplesItCannotUse) {
+    Recorder r(9);
+    VideoFormat f;
+    f.pix_fmt = AV_PIX_FMT_YUV420P;
+    EXPECT_EQ(r.set_video_format(1, f), E_INVALIDARG);  // no size
+    f.width = 64;
+    f.height = 48;
+    EXPECT_EQ(r.set_video_format(0, f), E_INVALIDARG);  // the audio input
+    EXPECT_EQ(r.set_video_format(1, f), S_OK);
+    EXPECT_EQ(r.set_audio_format(0, AudioFormat{AV_SAMPLE_FMT_S16P, 44100, 2}), E_INVALIDARG);
+    EXPECT_EQ(r.set_audio_format(0, AudioFormat{AV_SAMPLE_FMT_S16, 0, 2}), E_INVALIDARG);
+    EXPECT_EQ(r.set_audio_format(0, AudioFormat{AV_SAMPLE_FMT_S16, 22050, 1}), S_OK);
+    uint8_t small[16] = {};
+    EXPECT_EQ(r.push_video(1, small, sizeof small, 0, -1), E_UNEXPECTED);  // not started
+    std::string path = temp_dir() + "/short.asf";
+    ASSERT_EQ(r.start(path, {}), S_OK);
+    EXPECT_EQ(r.push_video(1, small, sizeof small, 0, -1), E_INVALIDARG);  // shorter than a frame
+    EXPECT_EQ(r.stop(), S_OK);
+    EXPECT_EQ(r.push_video(1, small, sizeof small, 0, -1), E_UNEXPECTED);  // stopped
+}
+
+// Single rate, MBR, audio only (below the encoder's floor), video only, quality-based, PAL.
+TEST(AsfRecorder, RepresentativeProfiles) {
+    Source src;
+    src.seconds = 6;
+    for (int profile : {9, 3, 15, 22, 24, 13}) {
+        std::string path = record(profile, src, "rep" + std::to_string(profile) + ".asf");
+        check_profile_file(profile, path, src, profile != 3);
+    }
+}
+
+TEST(AsfRecorder, MbrFileDeclaresExclusiveVariants) {
+    Source src;
+    src.seconds = 3;
+    std::string path = record(3, src, "mbr.asf");
+    FileInfo info = probe(path);
+    ASSERT_TRUE(info.opened);
+    EXPECT_EQ(info.video_streams(), 4);
+    // Variants at rising bit rates carry rising amounts of data.
+    std::vector<int64_t> bytes;
+    for (const auto &s : info.streams)
+        if (s.video) bytes.push_back(s.bytes);
+    for (size_t i = 1; i < bytes.size(); ++i) EXPECT_GT(bytes[i], bytes[i - 1]);
+    std::ifstream f(path, std::ios::binary);
+    std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    // Bitrate Mutual Exclusion Object {D6E229DC-35DA-11D1-9034-00A0C90349BE}, bit-rate kind,
+    // listing the four video streams 2..5.
+    const char mutex[] = "\xDC\x29\xE2\xD6\xDA\x35\xD1\x11\x90\x34\x00\xA0\xC9\x03\x49\xBE";
+    size_t at = b.find(std::string(mutex, 16));
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_LT(at + 24 + 16 + 2 + 8, b.size());
+    EXPECT_EQ(uint8_t(b[at + 24]), 0x01);  // {D6E22A01-...}: bit-rate exclusion
+    EXPECT_EQ(uint8_t(b[at + 40]), 4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(uint8_t(b[at + 42 + 2 * i]), 2 + i);
+}
+
+TEST(AsfRecorder, PictureIsFittedWithBordersAndRgbIsUpright) {
+    Source wide;
+    wide.width = 640;
+    wide.height = 360;  // 16:9 into 4:3: black bars above and below
+    wide.seconds = 1;
+    std::string path = record(9, wide, "wide.asf");
+    EXPECT_LT(first_frame_luma(path, 0, 0, 320, 16), 20);
+    EXPECT_GT(first_frame_luma(path, 0, 100, 320, 40), 40);
+
+    Source rgb;
+    rgb.rgb = true;
+    rgb.width = 320;
+    rgb.height = 240;
+    rgb.seconds = 1;
+    path = record(9, rgb, "rgb.asf");
+    // The generated picture is bottom-up with green growing with the row in memory, so the
+    // picture's top is the greenest (brightest) part; a flipped picture would be dark on top.
+    double top = first_frame_luma(path, 0, 0, 320, 8), bottom = first_frame_luma(path, 0, 228, 320, 8);
+    EXPECT_GT(bottom, 0);
+    EXPECT_GT(top, bottom + 20);
+}
+
+TEST(AsfRecorder, ExistingFileIsReplaced) {
+    std::string path = temp_dir() + "/replace.asf";
+    {
+        std::ofstream f(path, std::ios::binary);
+        std::string junk(4 << 20, 'x');
+        f << junk;
+    }
+    Source src;
+    src.seconds = 1;
+    record(17, src, "replace.asf");
+    EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
+    FileInfo info = probe(path);
+    EXPECT_TRUE(info.opened);
+}
+
+TEST(AsfRecorder, PathThatCannotBeCreatedFailsWithTheSystemCode) {
+    Recorder r(9);
+    EXPECT_EQ(r.start(temp_dir() + "/no/such/dir/x.asf", {}), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(r.started());
+    Recorder d(9);
+    EXPECT_EQ(d.start(temp_dir(), {}), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));  // a directory
+}
+
+namespace {
+struct CountingSink : PacketSink {
+    int headers = 0, ends = 0;
+    size_t packets = 0, packet_size = 0;
+    bool header_first = true;
+    Bytes header;
+    void on_header(const Bytes &h) override {
+        ++headers;
+        header = h;
+    }
+    void on_packet(const uint8_t *, size_t n) override {
+        if (headers == 0) header_first = false;
+        ++packets;
+        packet_size = n;
+    }
+    void on_end() override { ++ends; }
+};
+}  // namespace
+
+TEST(AsfRecorder, SinkGetsHeaderPacketsAndEnd) {
+    CountingSink sink;
+    RecorderOptions o;
+    o.sinks.push_back(&sink);
+    Source src;
+    src.seconds = 2;
+    std::string path = record(9, src, "sink.asf", o);
+    EXPECT_EQ(sink.headers, 1);
+    EXPECT_TRUE(sink.header_first);
+    EXPECT_EQ(sink.ends, 1);
+    ASSERT_GT(sink.packets, 0u);
+    // Every packet that went to the file went to the sink too.
+    size_t file = std::filesystem::file_size(path);
+    EXPECT_GE(file, sink.header.size() + sink.packets * sink.packet_size);
+    // The live header is marked as a broadcast (File Properties flags, bit 0).
+    ASSERT_GT(sink.header.size(), 30u + 88u);
+    EXPECT_EQ(sink.header[30 + 88] & 1, 1);
+}
+
+TEST(AsfRecorder, KilledRecordingStillPlays) {
+    std::string path = temp_dir() + "/killed.asf";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(fds[0]);
+        Recorder r(9);
+        Source src;
+        src.seconds = 1000;
+        set_formats(r, src);
+        if (r.start(path, {}) != S_OK) _exit(2);
+        // Tell the parent after 8 s of media, then go on until killed.
+        feed(r, src, 0, 8);
+        char c = 1;
+        if (write(fds[1], &c, 1) != 1) _exit(3);
+        feed(r, src, 8, 1000);
+        _exit(4);
+    }
+    close(fds[1]);
+    char c = 0;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    close(fds[0]);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    FileInfo info = probe(path);
+    ASSERT_TRUE(info.opened) << info.error;
+    ASSERT_EQ(info.streams.size(), 2u);
+    const StreamInfo *v = info.first_video();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->decode_errors, 0);
+    // Most of what was recorded before the signal is there (the rest was still queued).
+    EXPECT_GT(v->last_pts_ms, 5000);
+    EXPECT_GT(v->decoded, 5 * 29);
+    EXPECT_GT(info.first_audio()->decoded, 0);
+}
+
+TEST(AsfRecorder, FullDiskAbortsAndLeavesPlayableFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    std::string dir = temp_dir() + "/small";
+    std::filesystem::create_directory(dir);
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        std::string d;
+        ~Unmount() { umount(d.c_str()); }
+    } unmount{dir};
+    std::string path = dir + "/full.asf";
+    HRESULT reported = S_OK;
+    int calls = 0;
+    RecorderOptions o;
+    o.on_error = [&](HRESULT hr) {
+        reported = hr;
+        ++calls;
+    };
+    Recorder r(12);  // 1.4 Mbit/s: 1 MB lasts a few seconds
+    Source src;
+    src.seconds = 60;
+    set_formats(r, src);
+    ASSERT_EQ(r.start(path, o), S_OK);
+    HRESULT fed = feed(r, src);
+    EXPECT_EQ(fed, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(r.stop(), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(reported, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    FileInfo info = probe(path);
+    ASSERT_TRUE(info.opened) << info.error;
+    const StreamInfo *v = info.first_video();
+    ASSERT_NE(v, nullptr);
+    EXPECT_GT(v->decoded, 10);
+    EXPECT_EQ(v->decode_errors, 0);
+}
