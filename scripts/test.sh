@@ -65,6 +65,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export XDG_RUNTIME_DIR="$work/xdg"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
+# Wine wants a home directory; bare CI containers may not set one.
+if [ -z "${HOME:-}" ] || [ ! -d "$HOME" ]; then
+  export HOME="$work/home"
+  mkdir -p "$HOME"
+fi
 
 # One X server for the whole run; Wine must be started after it (a wineserver started with no
 # DISPLAY breaks window creation for every later program).
