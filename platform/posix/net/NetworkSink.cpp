@@ -1,0 +1,648 @@
+#include "platform/posix/net/NetworkSink.h"
+
+#include "platform/posix/net/AsfLive.h"
+#include "platform/posix/net/HttpRequest.h"
+#include "platform/posix/net/NSSBuffer.h"
+#include "platform/posix/object.h"
+#include "platform/text.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <new>
+#include <optional>
+#include <poll.h>
+#include <random>
+#include <string>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace tw::posix::net {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+constexpr DWORD kDefaultMaxClients = 5;
+constexpr size_t kMaxRequestBytes = 16 * 1024;
+constexpr auto kDrainTimeout = std::chrono::seconds(2);
+constexpr const char *kServer = "Cougar/9.01.01.3814";
+
+// One piece of a client's output: a shared buffer, from `offset` on.
+struct Chunk {
+    Bytes data;
+    size_t offset;
+};
+
+struct Client {
+    enum class State {
+        Request,   // reading the request head
+        Waiting,   // admitted, waiting for the broadcast's header
+        Streaming, // receiving the broadcast
+        Flushing,  // sending what is queued, then closing (Describe, errors, end of broadcast)
+        Draining,  // our side shut down; waiting for the peer to close so no data is lost
+    };
+    int fd = -1;
+    sockaddr_in peer{};
+    State state = State::Request;
+    RequestKind kind = RequestKind::Plain;
+    bool admitted = false;  // counts against the client limit
+    bool synced = false;    // has had its key-frame join point
+    bool drop = false;      // to be closed by the server thread as soon as it sees it
+    std::string request;
+    std::deque<Chunk> out;
+    size_t queued = 0;  // bytes in out
+    Clock::time_point since;      // accepted, or start of draining
+    Clock::time_point progress;   // last time bytes left, or output became pending
+    uint32_t client_id = 0;
+};
+
+std::shared_ptr<std::vector<uint8_t>> make_bytes(const std::string &s) {
+    return std::make_shared<std::vector<uint8_t>>(s.begin(), s.end());
+}
+
+class NetworkSink final : public ComObject<IWMWriterNetworkSink, IWMClientConnections, IWMRegisterCallback> {
+public:
+    // The wake-up event lives as long as the object, so that the writer's thread can always
+    // signal it, whatever Open and Close do meanwhile.
+    explicit NetworkSink(const SinkLimits &limits)
+        : limits_(limits), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~NetworkSink() override {
+        Close();
+        if (wake_fd_ >= 0) ::close(wake_fd_);
+    }
+
+    // ---- IWMWriterSink
+    HRESULT STDMETHODCALLTYPE OnHeader(INSSBuffer *pHeader) override {
+        if (!pHeader) return E_INVALIDARG;
+        BYTE *data = nullptr;
+        DWORD length = 0;
+        HRESULT hr = pHeader->GetBufferAndLength(&data, &length);
+        if (FAILED(hr)) return hr;
+        auto info = parse_header(data, length, nullptr);
+        if (!info) return NS_E_INVALID_DATA;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            if (header_ && header_->live_header == info->live_header) return S_OK;  // the same broadcast
+            if (header_) end_broadcast_locked();  // a different header: the old clients cannot follow
+            header_ = std::move(*info);
+            framed_header_ = std::make_shared<std::vector<uint8_t>>(frame_header(header_->live_header));
+            raw_header_ = std::make_shared<std::vector<uint8_t>>(header_->live_header);
+            next_location_ = 0;
+            backlog_.clear();
+            backlog_bytes_ = 0;
+            for (auto &c : clients_)
+                if (c->state == Client::State::Waiting) start_locked(*c);
+        }
+        wake();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL *pfRealTime) override {
+        if (!pfRealTime) return E_INVALIDARG;
+        *pfRealTime = TRUE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD cbDataUnit, INSSBuffer **ppDataUnit) override {
+        return CreateNSSBuffer(cbDataUnit, ppDataUnit);
+    }
+    HRESULT STDMETHODCALLTYPE OnDataUnit(INSSBuffer *pDataUnit) override {
+        if (!pDataUnit) return E_INVALIDARG;
+        BYTE *data = nullptr;
+        DWORD length = 0;
+        HRESULT hr = pDataUnit->GetBufferAndLength(&data, &length);
+        if (FAILED(hr)) return hr;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            if (!header_) return NS_E_INVALID_REQUEST;  // no header: nothing to put the packet in
+            if (length != header_->packet_size) return NS_E_INVALID_DATA;
+            bool key = starts_key_frame(data, length, header_->video_streams);
+            auto bytes = std::make_shared<std::vector<uint8_t>>(kFramedPrefix + length);
+            frame_data_prefix(bytes->data(), next_location_++, length);
+            std::memcpy(bytes->data() + kFramedPrefix, data, length);
+            Bytes packet = std::move(bytes);
+
+            // Keep what a joining client needs: everything since the last key frame.
+            if (key) {
+                backlog_.clear();
+                backlog_bytes_ = 0;
+            }
+            if (key || !backlog_.empty()) {
+                backlog_.push_back(packet);
+                backlog_bytes_ += packet->size();
+                if (backlog_bytes_ > limits_.backlog_bytes) {
+                    backlog_.clear();  // too far from a key frame; the next one starts anew
+                    backlog_bytes_ = 0;
+                }
+            }
+            for (auto &c : clients_) {
+                if (c->state != Client::State::Streaming || c->drop) continue;
+                if (!c->synced && !key) continue;
+                c->synced = true;
+                queue_packet_locked(*c, packet);
+            }
+        }
+        wake();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnEndWriting() override {
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            end_broadcast_locked();
+        }
+        wake();
+        return S_OK;
+    }
+
+    // ---- IWMWriterNetworkSink
+    HRESULT STDMETHODCALLTYPE SetMaximumClients(DWORD dwMaxClients) override {
+        std::lock_guard<std::mutex> lock(m_);
+        max_clients_ = dwMaxClients;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetMaximumClients(DWORD *pdwMaxClients) override {
+        if (!pdwMaxClients) return E_INVALIDARG;
+        std::lock_guard<std::mutex> lock(m_);
+        *pdwMaxClients = max_clients_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetNetworkProtocol(WMT_NET_PROTOCOL protocol) override {
+        return protocol == WMT_PROTOCOL_HTTP ? S_OK : E_INVALIDARG;  // HTTP is the only one
+    }
+    HRESULT STDMETHODCALLTYPE GetNetworkProtocol(WMT_NET_PROTOCOL *pProtocol) override {
+        if (!pProtocol) return E_INVALIDARG;
+        *pProtocol = WMT_PROTOCOL_HTTP;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetHostURL(WCHAR *pwszURL, DWORD *pcchURL) override {
+        if (!pcchURL) return E_INVALIDARG;
+        uint16_t port;
+        {
+            std::lock_guard<std::mutex> lock(control_);
+            if (listen_fd_ < 0) return NS_E_NOT_CONNECTED;
+            port = port_;
+        }
+        char host[256] = {};
+        if (gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
+        wstring url = to_wide(std::string("http://") + host + ":" + std::to_string(port));
+        DWORD needed = static_cast<DWORD>(url.size() + 1);
+        if (!pwszURL) {
+            *pcchURL = needed;
+            return S_OK;
+        }
+        if (*pcchURL < needed) {
+            *pcchURL = needed;
+            return ASF_E_BUFFERTOOSMALL;
+        }
+        std::memcpy(pwszURL, url.c_str(), needed * sizeof(WCHAR));
+        *pcchURL = needed;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Open(DWORD *pdwPortNum) override {
+        if (!pdwPortNum) return E_INVALIDARG;
+        if (*pdwPortNum > 0xFFFF) return NS_E_INVALID_PORT;
+        std::lock_guard<std::mutex> control(control_);
+        if (listen_fd_ >= 0) return NS_E_INVALID_REQUEST;
+        if (wake_fd_ < 0) return E_OUTOFMEMORY;
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);  // rebind at once after Close
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+        addr.sin_port = htons(static_cast<uint16_t>(*pdwPortNum));
+        socklen_t len = sizeof addr;
+        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+            ::close(fd);
+            return NS_E_NETWORK_RESOURCE_FAILURE;
+        }
+        listen_fd_ = fd;
+        port_ = ntohs(addr.sin_port);
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            stop_ = false;
+        }
+        thread_ = std::thread([this] { serve(); });
+        *pdwPortNum = port_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Disconnect() override {
+        std::lock_guard<std::mutex> control(control_);
+        if (listen_fd_ < 0) return S_OK;
+        std::unique_lock<std::mutex> lock(m_);
+        for (auto &c : clients_) c->drop = true;
+        uint64_t request = ++disconnect_requested_;
+        lock.unlock();
+        wake();
+        lock.lock();
+        done_.wait(lock, [&] { return disconnect_done_ >= request; });
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Close() override {
+        std::lock_guard<std::mutex> control(control_);
+        if (listen_fd_ < 0) return S_OK;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            stop_ = true;
+        }
+        wake();
+        thread_.join();
+        ::close(listen_fd_);
+        listen_fd_ = -1;
+        port_ = 0;
+        return S_OK;
+    }
+
+    // ---- IWMClientConnections
+    HRESULT STDMETHODCALLTYPE GetClientCount(DWORD *pcClients) override {
+        if (!pcClients) return E_INVALIDARG;
+        std::lock_guard<std::mutex> lock(m_);
+        *pcClients = static_cast<DWORD>(admitted_count_locked());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetClientProperties(DWORD dwClientNum, WM_CLIENT_PROPERTIES *pProps) override {
+        if (!pProps) return E_INVALIDARG;
+        std::lock_guard<std::mutex> lock(m_);
+        DWORD i = 0;
+        for (auto &c : clients_) {
+            if (!c->admitted) continue;
+            if (i++ == dwClientNum) {
+                *pProps = properties(*c);
+                return S_OK;
+            }
+        }
+        return E_INVALIDARG;
+    }
+
+    // ---- IWMRegisterCallback
+    HRESULT STDMETHODCALLTYPE Advise(IWMStatusCallback *pCallback, void *pvContext) override {
+        if (!pCallback) return E_INVALIDARG;
+        std::lock_guard<std::mutex> lock(m_);
+        callbacks_.push_back({ComPtr<IWMStatusCallback>::addref(pCallback), pvContext});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(IWMStatusCallback *pCallback, void *pvContext) override {
+        if (!pCallback) return E_INVALIDARG;
+        ComPtr<IWMStatusCallback> released;  // released after the lock is given up
+        std::lock_guard<std::mutex> lock(m_);
+        for (auto it = callbacks_.begin(); it != callbacks_.end(); ++it) {
+            if (it->callback.get() == pCallback && it->context == pvContext) {
+                released = std::move(it->callback);
+                callbacks_.erase(it);
+                return S_OK;
+            }
+        }
+        return E_INVALIDARG;
+    }
+
+protected:
+    void *GetInterface(REFIID riid) override {
+        if (auto p = answer<IWMWriterSink, IWMWriterNetworkSink>(riid)) return p;
+        if (auto p = answer<IWMWriterNetworkSink>(riid)) return p;
+        if (auto p = answer<IWMClientConnections>(riid)) return p;
+        if (auto p = answer<IWMRegisterCallback>(riid)) return p;
+        return nullptr;
+    }
+
+private:
+    struct Advised {
+        ComPtr<IWMStatusCallback> callback;
+        void *context;
+    };
+    struct Event {
+        WMT_STATUS status;
+        WM_CLIENT_PROPERTIES props;
+    };
+
+    static WM_CLIENT_PROPERTIES properties(const Client &c) {
+        WM_CLIENT_PROPERTIES p;
+        p.dwIPAddress = ntohl(c.peer.sin_addr.s_addr);  // first octet in the high byte
+        p.dwPort = ntohs(c.peer.sin_port);
+        return p;
+    }
+
+    void wake() {
+        if (wake_fd_ < 0) return;
+        uint64_t one = 1;
+        ssize_t r = ::write(wake_fd_, &one, sizeof one);
+        (void)r;  // a full counter still wakes the poll
+    }
+
+    size_t admitted_count_locked() const {
+        size_t n = 0;
+        for (auto &c : clients_)
+            if (c->admitted) ++n;
+        return n;
+    }
+
+    void queue_locked(Client &c, Bytes data, size_t offset) {
+        if (c.out.empty()) c.progress = Clock::now();
+        c.queued += data->size() - offset;
+        c.out.push_back({std::move(data), offset});
+        if (c.queued > limits_.client_queue_bytes) c.drop = true;  // too far behind
+    }
+    void queue_packet_locked(Client &c, const Bytes &packet) {
+        // Windows Media clients get the $D framing; plain clients the bare packet.
+        queue_locked(c, packet, c.kind == RequestKind::Play ? 0 : kFramedPrefix);
+    }
+
+    std::string response_head(const Client &c) {
+        std::string h = "HTTP/1.0 200 OK\r\n";
+        if (c.kind == RequestKind::Plain) {
+            h += "Content-Type: video/x-ms-asf\r\n";
+        } else {
+            h += c.kind == RequestKind::Describe ? "Content-Type: application/vnd.ms.wms-hdr.asfv1\r\n"
+                                                 : "Content-Type: application/x-mms-framed\r\n";
+            if (c.kind == RequestKind::Describe)
+                h += "Content-Length: " + std::to_string(framed_header_->size()) + "\r\n";
+        }
+        h += std::string("Server: ") + kServer + "\r\nCache-Control: no-cache\r\n";
+        if (c.kind != RequestKind::Plain) {
+            h += "Pragma: no-cache,client-id=" + std::to_string(c.client_id) + "\r\n";
+            h += "Pragma: features=\"broadcast\"\r\n";
+        }
+        h += "Connection: close\r\n\r\n";
+        return h;
+    }
+
+    // The client's response begins: head, header, then the packets from the last key frame.
+    void start_locked(Client &c) {
+        queue_locked(c, make_bytes(response_head(c)), 0);
+        if (c.kind == RequestKind::Describe) {
+            queue_locked(c, framed_header_, 0);
+            c.state = Client::State::Flushing;
+            return;
+        }
+        queue_locked(c, c.kind == RequestKind::Play ? framed_header_ : raw_header_, 0);
+        c.state = Client::State::Streaming;
+        c.synced = !backlog_.empty();
+        for (auto &p : backlog_) queue_packet_locked(c, p);
+    }
+
+    void end_broadcast_locked() {
+        Bytes end = std::make_shared<std::vector<uint8_t>>(frame_end());
+        for (auto &c : clients_) {
+            if (c->state != Client::State::Streaming) continue;
+            if (c->kind == RequestKind::Play) queue_locked(*c, end, 0);
+            c->state = Client::State::Flushing;
+        }
+        header_.reset();
+        framed_header_.reset();
+        raw_header_.reset();
+        backlog_.clear();
+        backlog_bytes_ = 0;
+    }
+
+    void refuse_locked(Client &c, const char *status, const char *text) {
+        std::string body = std::string(text) + "\r\n";
+        std::string r = std::string("HTTP/1.0 ") + status + "\r\nContent-Type: text/plain\r\nServer: " + kServer +
+                        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                        body;
+        queue_locked(c, make_bytes(r), 0);
+        c.state = Client::State::Flushing;
+    }
+
+    void handle_request_locked(Client &c, std::vector<Event> *events) {
+        size_t head = request_head_length(c.request);
+        if (head == 0) {
+            if (c.request.size() > kMaxRequestBytes) refuse_locked(c, "400 Bad Request", "request too large");
+            return;
+        }
+        auto req = parse_request(std::string_view(c.request).substr(0, head));
+        c.request.clear();
+        if (!req) return refuse_locked(c, "400 Bad Request", "malformed request");
+        if (req->method != "GET") return refuse_locked(c, "405 Method Not Allowed", "only GET is served");
+        if (req->path != "/" && !req->path.empty()) return refuse_locked(c, "404 Not Found", "no such stream");
+        c.kind = req->kind;
+        if (admitted_count_locked() >= max_clients_)
+            return refuse_locked(c, "503 Service Unavailable", "the broadcast has its maximum number of clients");
+        c.client_id = std::uniform_int_distribution<uint32_t>(1, 0x7FFFFFFF)(random_);
+        if (c.kind != RequestKind::Describe) {
+            c.admitted = true;
+            events->push_back({WMT_CLIENT_CONNECT, properties(c)});
+        }
+        if (header_) {
+            start_locked(c);
+        } else {
+            c.state = Client::State::Waiting;  // the header comes with the writer's first output
+        }
+    }
+
+    // Sends what the socket takes. False when the connection is broken.
+    bool flush_locked(Client &c) {
+        while (!c.out.empty()) {
+            Chunk &front = c.out.front();
+            size_t left = front.data->size() - front.offset;
+            ssize_t n = ::send(c.fd, front.data->data() + front.offset, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+                if (errno == EINTR) continue;
+                return false;
+            }
+            c.progress = Clock::now();
+            c.queued -= static_cast<size_t>(n);
+            front.offset += static_cast<size_t>(n);
+            if (front.offset == front.data->size()) c.out.pop_front();
+        }
+        return true;
+    }
+
+    void remove_locked(size_t index, std::vector<Event> *events) {
+        Client &c = *clients_[index];
+        if (c.admitted) events->push_back({WMT_CLIENT_DISCONNECT, properties(c)});
+        ::close(c.fd);
+        clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+
+    void accept_locked(std::vector<Event> *events) {
+        for (;;) {
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            int fd = accept4(listen_fd_, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) return;  // EAGAIN: all taken; anything else: try again at the next wake
+            size_t pending = 0;
+            for (auto &c : clients_)
+                if (c->state == Client::State::Request) ++pending;
+            if (pending >= limits_.max_pending_connections) {
+                ::close(fd);
+                continue;
+            }
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            if (limits_.socket_send_buffer > 0)
+                setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &limits_.socket_send_buffer, sizeof limits_.socket_send_buffer);
+            auto c = std::make_unique<Client>();
+            c->fd = fd;
+            c->peer = peer;
+            c->since = c->progress = Clock::now();
+            clients_.push_back(std::move(c));
+        }
+    }
+
+    void fire(std::vector<Event> &events) {
+        if (events.empty()) return;
+        std::vector<Advised> targets;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            targets = callbacks_;
+        }
+        for (auto &e : events)
+            for (auto &t : targets)
+                t.callback->OnStatus(e.status, S_OK, WMT_TYPE_BINARY, reinterpret_cast<BYTE *>(&e.props), t.context);
+        events.clear();
+    }
+
+    void serve() {
+        std::vector<pollfd> fds;
+        std::vector<Client *> polled;
+        std::vector<Event> events;
+        std::unique_lock<std::mutex> lock(m_);
+        while (!stop_) {
+            // Closing what the writer's thread or Disconnect marked, and timeouts.
+            auto now = Clock::now();
+            for (size_t i = clients_.size(); i-- > 0;) {
+                Client &c = *clients_[i];
+                bool expired = (c.state == Client::State::Request &&
+                                now - c.since > std::chrono::milliseconds(limits_.request_timeout_ms)) ||
+                               (c.state == Client::State::Draining && now - c.since > kDrainTimeout) ||
+                               (!c.out.empty() && now - c.progress > std::chrono::milliseconds(limits_.stall_timeout_ms));
+                if (c.drop || expired) remove_locked(i, &events);
+            }
+            if (disconnect_done_ != disconnect_requested_) {
+                disconnect_done_ = disconnect_requested_;
+                done_.notify_all();
+            }
+
+            fds.clear();
+            polled.clear();
+            fds.push_back({wake_fd_, POLLIN, 0});
+            fds.push_back({listen_fd_, POLLIN, 0});
+            for (auto &c : clients_) {
+                short ev = POLLIN;
+                if (!c->out.empty()) ev |= POLLOUT;
+                fds.push_back({c->fd, ev, 0});
+                polled.push_back(c.get());
+            }
+            lock.unlock();
+            fire(events);
+            int n = ::poll(fds.data(), fds.size(), 250);
+            lock.lock();
+            if (n < 0) continue;
+            if (fds[0].revents & POLLIN) {
+                uint64_t v;
+                while (::read(wake_fd_, &v, sizeof v) > 0) {
+                }
+            }
+            if (fds[1].revents & POLLIN) accept_locked(&events);
+            for (size_t k = 0; k < polled.size(); ++k) {
+                Client &c = *polled[k];
+                short rev = fds[k + 2].revents;
+                if (c.drop || rev == 0) continue;
+                if (rev & POLLIN) read_locked(c, &events);
+                if (c.drop) continue;
+                if ((rev & (POLLERR | POLLHUP)) && !(rev & POLLIN)) {
+                    c.drop = true;
+                    continue;
+                }
+            }
+            // Output goes out for every client, not only those polled writable: new data may
+            // have been queued while polling, and a non-blocking send costs nothing if full.
+            for (auto &c : clients_) {
+                if (c->drop || c->state == Client::State::Draining) continue;
+                if (!flush_locked(*c)) {
+                    c->drop = true;
+                    continue;
+                }
+                if (c->state == Client::State::Flushing && c->out.empty()) {
+                    ::shutdown(c->fd, SHUT_WR);
+                    c->state = Client::State::Draining;
+                    c->since = Clock::now();
+                    if (c->admitted) {
+                        c->admitted = false;
+                        events.push_back({WMT_CLIENT_DISCONNECT, properties(*c)});
+                    }
+                }
+            }
+        }
+        for (size_t i = clients_.size(); i-- > 0;) remove_locked(i, &events);
+        disconnect_done_ = disconnect_requested_;
+        done_.notify_all();
+        lock.unlock();
+        fire(events);
+    }
+
+    void read_locked(Client &c, std::vector<Event> *events) {
+        char buf[4096];
+        for (;;) {
+            ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n == 0) {
+                // The peer closed. A client still owed a response is gone; one that is draining
+                // has done what we waited for.
+                c.drop = true;
+                return;
+            }
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) c.drop = true;
+                return;
+            }
+            if (c.state == Client::State::Request) {
+                c.request.append(buf, static_cast<size_t>(n));
+                handle_request_locked(c, events);
+            }
+            // Anything a client sends after its request is read and ignored.
+        }
+    }
+
+    const SinkLimits limits_;
+    std::mutex control_;  // Open / Close / Disconnect / GetHostURL against each other
+    const int wake_fd_;
+    int listen_fd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+
+    std::mutex m_;  // everything below, between the writer's thread, the server thread and callers
+    std::condition_variable done_;
+    bool stop_ = false;
+    uint64_t disconnect_requested_ = 0;
+    uint64_t disconnect_done_ = 0;
+    DWORD max_clients_ = kDefaultMaxClients;
+    std::vector<std::unique_ptr<Client>> clients_;
+    std::vector<Advised> callbacks_;
+    std::optional<AsfHeaderInfo> header_;
+    Bytes framed_header_;
+    Bytes raw_header_;
+    uint32_t next_location_ = 0;
+    std::deque<Bytes> backlog_;
+    size_t backlog_bytes_ = 0;
+    std::mt19937 random_{std::random_device{}()};
+};
+
+}  // namespace
+
+HRESULT CreateNetworkSink(const SinkLimits &limits, IWMWriterNetworkSink **out) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    auto *sink = new (std::nothrow) NetworkSink(limits);
+    if (!sink) return E_OUTOFMEMORY;
+    *out = sink;
+    return S_OK;
+}
+
+}  // namespace tw::posix::net
+
+HRESULT STDMETHODCALLTYPE WMCreateWriterNetworkSink(IWMWriterNetworkSink **ppSink) {
+    return tw::posix::net::CreateNetworkSink(tw::posix::net::SinkLimits{}, ppSink);
+}
