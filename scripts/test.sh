@@ -113,10 +113,11 @@ run_suite() {  # run_suite PRESET LABEL
   echo "==== tests: $label"
   # Output goes to a file, not a pipe, so that no helper process that inherits it can keep
   # the run waiting for end of file.
+  : >"$log"
   ctest --test-dir "$root/build/$preset" --output-on-failure --timeout "$timeout" \
-    -j"$ctest_jobs" "${ctest_extra[@]}" </dev/null >"$log" 2>&1 &
+    -j"$ctest_jobs" "${ctest_extra[@]}" </dev/null >>"$log" 2>&1 &
   local ctest_pid=$!
-  tail -n +1 -f --pid="$ctest_pid" "$log"
+  tail -n +1 -f --pid="$ctest_pid" "$log" || true
   wait "$ctest_pid" || rc=$?
   local line total failed
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
