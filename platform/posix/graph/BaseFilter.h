@@ -344,6 +344,8 @@ public:
     // ---- For derived filters.
     std::mutex &lock() const { return mutex_; }
     FILTER_STATE state() const;
+    // The same, for a caller that holds lock().
+    bool is_stopped_locked() const { return state_ == State_Stopped; }
     REFERENCE_TIME start_time() const;
     ComPtr<IReferenceClock> clock() const;
     IFilterGraph *graph() const;  // not counted; null outside a graph
