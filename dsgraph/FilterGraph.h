@@ -41,7 +41,9 @@ using TOnDSResult = std::function<void(TObject *Sender, HRESULT Result)>;
 using TOnGraphFullscreenLost = std::function<void(TObject *Sender, IBaseFilter *Renderer)>;
 using TOnGraphOleEvent = std::function<void(TObject *Sender, const tw::wstring &String1, const tw::wstring &String2)>;
 using TOnGraphOpeningFile = std::function<void(TObject *Sender, bool opening)>;
-using TOnGraphSNDDevError = std::function<void(TObject *Sender, _tagSND_DEVICE_ERROR OccurWhen, DWORD ErrorCode)>;
+// OccurWhen: the platform's sound-device error kind (_tagSND_DEVICE_ERROR: SNDDEV_ERROR_Open = 1,
+// ... SNDDEV_ERROR_Query = 11), passed on unchanged.
+using TOnGraphSNDDevError = std::function<void(TObject *Sender, DWORD OccurWhen, DWORD ErrorCode)>;
 using TOnGraphStreamControl = std::function<void(TObject *Sender, IPin *PinSender, DWORD Cookie)>;
 using TOnGraphStreamError = std::function<void(TObject *Sender, HRESULT Operation, DWORD Value)>;
 using TOnGraphVideoSizeChanged = std::function<void(TObject *Sender, WORD Width, WORD height)>;
@@ -64,9 +66,9 @@ using TOnDVDParentalLevelChange = std::function<void(TObject *Sender, int32_t le
 using TOnDVDAnglesAvailable = std::function<void(TObject *Sender, bool available)>;
 using TOnDVDButtonAutoActivated = std::function<void(TObject *Sender, DWORD Button)>;
 using TOnDVDCMD = std::function<void(TObject *Sender, DWORD CmdID)>;
-// TimeCode is valid only during the call.
+// HMSFTimeCode is the platform's tagDVD_HMSF_TIMECODE record; TimeCode is valid only during the call.
 using TOnDVDCurrentHMSFTime =
-    std::function<void(TObject *Sender, tagDVD_HMSF_TIMECODE HMSFTimeCode, tagDVD_TIMECODE &TimeCode)>;
+    std::function<void(TObject *Sender, DVD_HMSF_TIMECODE HMSFTimeCode, tagDVD_TIMECODE &TimeCode)>;
 using TOnDVDKaraokeMode = std::function<void(TObject *Sender, bool Played)>;
 
 class TFilterGraph : public TComponent {
