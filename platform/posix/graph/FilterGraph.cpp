@@ -277,7 +277,7 @@ private:
     friend class FilterEnumerator;
     struct Entry {
         ComPtr<IBaseFilter> filter;
-        ComPtr<IUnknown> identity;
+        IUnknown *identity;  // not counted: `filter` keeps the object alive
         tw::wstring name;
     };
     struct Event {
@@ -470,7 +470,7 @@ bool FilterGraph::in_graph(IBaseFilter *f) const {
     ComPtr<IUnknown> id = identity_of(f);
     std::lock_guard<std::mutex> g(mutex_);
     for (auto &e : filters_)
-        if (e.identity == id) return true;
+        if (e.identity == id.get()) return true;
     return false;
 }
 
@@ -489,7 +489,7 @@ HRESULT FilterGraph::AddFilter(IBaseFilter *pFilter, LPCWSTR pName) {
     {
         std::lock_guard<std::mutex> g(mutex_);
         for (auto &e : filters_)
-            if (e.identity == id) return E_INVALIDARG;  // already in this graph
+            if (e.identity == id.get()) return E_INVALIDARG;  // already in this graph
         tw::wstring base = (pName && *pName) ? tw::wstring(pName) : tw::wstring(OLESTR("Filter"));
         if (base.size() > MAX_FILTER_NAME - 6) base.resize(MAX_FILTER_NAME - 6);  // room for " 0001"
         name = base;
@@ -504,7 +504,7 @@ HRESULT FilterGraph::AddFilter(IBaseFilter *pFilter, LPCWSTR pName) {
                 if (!name_used_locked(name)) break;
             }
         }
-        filters_.push_back(Entry{ComPtr<IBaseFilter>::addref(pFilter), id, name});
+        filters_.push_back(Entry{ComPtr<IBaseFilter>::addref(pFilter), id.get(), name});
         ++version_;
         clock = clock_;
     }
@@ -514,7 +514,7 @@ HRESULT FilterGraph::AddFilter(IBaseFilter *pFilter, LPCWSTR pName) {
         {
             std::lock_guard<std::mutex> g(mutex_);
             for (auto it = filters_.begin(); it != filters_.end(); ++it)
-                if (it->identity == id) {
+                if (it->identity == id.get()) {
                     keep = std::move(it->filter);
                     filters_.erase(it);
                     ++version_;
@@ -546,7 +546,7 @@ HRESULT FilterGraph::RemoveFilter(IBaseFilter *pFilter) {
     Entry removed;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        auto it = std::find_if(filters_.begin(), filters_.end(), [&](const Entry &e) { return e.identity == id; });
+        auto it = std::find_if(filters_.begin(), filters_.end(), [&](const Entry &e) { return e.identity == id.get(); });
         if (it == filters_.end()) return VFW_E_NOT_FOUND;
         removed = std::move(*it);
         filters_.erase(it);
