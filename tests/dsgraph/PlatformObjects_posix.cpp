@@ -1,0 +1,5 @@
+#include "PlatformObjects.h"
+
+#include "platform/posix/object.h"
+
+long PlatformObjects() { return tw::posix::live_objects(); }
