@@ -17,8 +17,9 @@ TComponent::~TComponent() {
         auto &list = owner_->components_;
         list.erase(std::find(list.begin(), list.end(), this));
         NotifySiblings(this, opRemove);
-        owner_ = nullptr;
     }
+    NotifyFreeNotifiers();
+    owner_ = nullptr;
     // Each owned component takes itself out of components_ as it goes, so always destroy the
     // current first entry.
     while (!components_.empty()) delete components_.front();
@@ -27,6 +28,32 @@ TComponent::~TComponent() {
 TComponent *TComponent::Components(int Index) const {
     if (Index < 0 || Index >= ComponentCount()) return nullptr;
     return components_[static_cast<size_t>(Index)];
+}
+
+void TComponent::FreeNotification(TComponent *AComponent) {
+    if (!AComponent || AComponent == this) return;
+    if (std::find(freeNotifies_.begin(), freeNotifies_.end(), AComponent) == freeNotifies_.end())
+        freeNotifies_.push_back(AComponent);
+    auto &theirs = AComponent->freeNotifies_;
+    if (std::find(theirs.begin(), theirs.end(), this) == theirs.end()) theirs.push_back(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent *AComponent) {
+    if (!AComponent) return;
+    freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), AComponent), freeNotifies_.end());
+    auto &theirs = AComponent->freeNotifies_;
+    theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
+}
+
+// The owner and the components of the same owner have heard of the removal already.
+void TComponent::NotifyFreeNotifiers() {
+    while (!freeNotifies_.empty()) {
+        TComponent *c = freeNotifies_.back();
+        freeNotifies_.pop_back();
+        auto &theirs = c->freeNotifies_;
+        theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
+        if (!owner_ || (c != owner_ && c->owner_ != owner_)) c->Notification(this, opRemove);
+    }
 }
 
 void TComponent::Loaded() {}

@@ -45,6 +45,7 @@ public:
     explicit TComponent(TComponent *AOwner);
     // Marks the component as being destroyed, leaves the owner's list, sends
     // Notification(this, opRemove) to the owner and to every other component of the same owner,
+    // and to the components that asked for it (FreeNotification) and are not among those,
     // then destroys the owned components, first owned first. During that notification the
     // component's derived parts are already gone: receivers may compare the pointer only. For
     // the same reason an owner being destroyed is not told of its own components' removal.
@@ -56,6 +57,12 @@ public:
 
     const std::string &Name() const { return name_; }
     void SetName(const std::string &Value) { name_ = Value; }
+
+    // Asks that AComponent receive Notification(this, opRemove) when this component is
+    // destroyed, whatever their owners; the request is mutual. For a component that keeps a
+    // plain pointer to another one it does not own (a writer's graph), so that it can forget it.
+    void FreeNotification(TComponent *AComponent);
+    void RemoveFreeNotification(TComponent *AComponent);
 
     // The end of the loading phase: called once, after the stored properties are set.
     virtual void Loaded();
@@ -80,9 +87,11 @@ protected:
 
 private:
     void NotifySiblings(TComponent *AComponent, TOperation Operation);
+    void NotifyFreeNotifiers();
 
     TComponent *owner_;  // not owned: the owner outlives its components
     std::vector<TComponent *> components_;  // owned, in insertion order
+    std::vector<TComponent *> freeNotifies_;  // not owned: each removes itself when destroyed
     std::string name_;
     bool designing_ = false;
     bool destroying_ = false;

@@ -142,3 +142,33 @@ TEST(Component, StateFlags) {
     }
     EXPECT_TRUE(seen);
 }
+
+TEST(Component, FreeNotificationReachesComponentsOfOtherOwnersOnce) {
+    std::vector<std::string> log;
+    Recorder::names.clear();
+    auto *formA = Make(nullptr, "FormA", log);
+    auto *formB = Make(nullptr, "FormB", log);
+    auto *graph = Make(formA, "Graph", log);
+    auto *sibling = Make(formA, "Sibling", log);
+    auto *writer = Make(formB, "Writer", log);
+    auto *loner = Make(nullptr, "Loner", log);
+    graph->FreeNotification(writer);
+    graph->FreeNotification(writer);  // asked twice: told once
+    graph->FreeNotification(sibling);  // a sibling hears it as a sibling only
+    graph->FreeNotification(loner);
+    loner->RemoveFreeNotification(graph);  // the request is mutual, and so is its removal
+    log.clear();
+    delete graph;
+    EXPECT_EQ(log, (std::vector<std::string>{"~Graph", "FormA rem Graph", "Sibling rem Graph", "Writer rem Graph"}));
+
+    // Mutual: the writer dying first takes itself off the other's list.
+    auto *graph2 = Make(formA, "Graph2", log);
+    graph2->FreeNotification(writer);
+    delete writer;
+    log.clear();
+    delete graph2;
+    EXPECT_EQ(log, (std::vector<std::string>{"~Graph2", "FormA rem Graph2", "Sibling rem Graph2"}));
+    delete loner;
+    delete formA;
+    delete formB;
+}
