@@ -1,4 +1,5 @@
 #include "platform/posix/classes.h"
+#include "platform/posix/asf/AsfWriterFilter.h"
 #include "platform/posix/graph/Graph.h"
 
 namespace tw::posix {
@@ -10,6 +11,7 @@ static const BuiltinClass kClasses[] = {
     {&CLSID_CaptureGraphBuilder2, create_capture_graph_builder, "Capture Graph Builder 2"},
     {&CLSID_DvdGraphBuilder, create_dvd_graph_builder, "DVD Graph Builder"},
     {&CLSID_SystemClock, create_system_clock, "System Reference Clock"},
+    {&CLSID_WMAsfWriter, asf::create_asf_writer, "WM ASF Writer"},
     {nullptr, nullptr, nullptr},  // end marker, keeps the array non-empty
 };
 

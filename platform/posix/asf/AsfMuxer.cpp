@@ -315,6 +315,7 @@ void AsfMuxer::add(int stream_number, const uint8_t *data, size_t size, int64_t 
     if (payloads_ && (packet_.size() - pos_ <= kPayloadHeader || payloads_ == kMaxPayloads)) emit_packet();
 
     bytes_[sn] += size;
+    ++objects_[sn];
     end_ms_ = std::max(end_ms_, pts_ms + std::max<int64_t>(duration_ms, 0));
     if (key && sn == layout_.index_stream) {
         uint64_t last = payloads_ ? packet_no_ : packet_no_ - 1;

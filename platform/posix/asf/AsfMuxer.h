@@ -76,6 +76,7 @@ public:
     int64_t last_send_ms() const { return last_send_ms_; }
     // Payload bytes written per stream number.
     uint64_t stream_bytes(int stream_number) const;
+    uint64_t stream_objects(int stream_number) const { return objects_[stream_number & 0x7F]; }
 
     // The simple index object over what was added so far (empty when there is no index stream).
     Bytes simple_index(uint64_t interval_100ns = 10000000) const;
@@ -102,6 +103,7 @@ private:
     int64_t last_send_ms_ = 0;
     uint8_t object_no_[128] = {};
     uint64_t bytes_[128] = {};
+    uint64_t objects_[128] = {};
     std::vector<KeyObject> keys_;
 };
 

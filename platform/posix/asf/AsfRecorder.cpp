@@ -165,6 +165,16 @@ public:
         std::lock_guard lk(m_);
         return error_;
     }
+    // Waits until the output thread has written everything handed to it so far.
+    void wait_written() {
+        std::unique_lock lk(m_);
+        room_.wait(lk, [&] { return (out_.empty() && !writing_) || !thread_.joinable(); });
+    }
+    void stats(int number, uint64_t *objects, uint64_t *bytes) const {
+        std::lock_guard lk(m_);
+        *objects = mux_.stream_objects(number);
+        *bytes = mux_.stream_bytes(number);
+    }
     bool aborted() const { return aborted_.load(); }
 
 private:
@@ -201,6 +211,7 @@ private:
             work_.wait_for(lk, std::chrono::milliseconds(500), [&] { return !out_.empty() || closing_; });
             std::deque<Bytes> batch;
             batch.swap(out_);
+            writing_ = !batch.empty();
             room_.notify_all();
             bool closing = closing_;
             lk.unlock();
@@ -225,6 +236,8 @@ private:
                 lk.unlock();
             }
             lk.lock();
+            writing_ = false;
+            room_.notify_all();
             if (closing && out_.empty()) break;
         }
     }
@@ -240,6 +253,7 @@ private:
     std::vector<bool> ended_;
     size_t held_ = 0;
     bool closing_ = false;
+    bool writing_ = false;  // the output thread is writing a batch
     HRESULT error_ = S_OK;
     std::atomic<bool> aborted_{false};
     std::thread thread_;
@@ -790,6 +804,24 @@ void Recorder::end_of_stream(size_t input) {
     if (input >= inputs_.size() || !started_ || impl_->stopped || inputs_[input].ended) return;
     inputs_[input].ended = true;
     for (size_t w : inputs_[input].workers) impl_->workers[w]->end();
+}
+
+void Recorder::drain() {
+    if (!started_ || impl_->stopped) return;
+    for (size_t i = 0; i < inputs_.size(); ++i) end_of_stream(i);
+    for (auto &w : impl_->workers) w->join();
+    impl_->hub->wait_written();
+}
+
+bool Recorder::stream_stats(int stream_number, uint64_t *objects, uint64_t *bytes) const {
+    if (!started_ || stream_number < 1 || size_t(stream_number) > settings_.size()) return false;
+    impl_->hub->stats(stream_number, objects, bytes);
+    return true;
+}
+
+uint32_t Recorder::stream_bitrate(int stream_number) const {
+    if (!started_ || stream_number < 1 || size_t(stream_number) > settings_.size()) return 0;
+    return impl_->hub->mux().layout().streams[size_t(stream_number) - 1].bitrate;
 }
 
 HRESULT Recorder::stop() {

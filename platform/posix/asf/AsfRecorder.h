@@ -91,6 +91,9 @@ public:
     // No more data on this input: its streams are finished (queued data first).
     void end_of_stream(size_t input);
 
+    // Ends every input and waits until everything queued is encoded and written (the file stays
+    // open; stop() finishes it).
+    void drain();
     // Finishes everything queued, writes the final header and the index, closes the file.
     // Returns the first failure of the recording, S_OK if none. Safe to call twice.
     HRESULT stop();
@@ -98,6 +101,10 @@ public:
     // Latest media time received on any input (100 ns).
     int64_t position() const { return position_.load(); }
     HRESULT error() const;
+    // Objects (compressed frames) and their bytes written so far for an ASF stream number.
+    bool stream_stats(int stream_number, uint64_t *objects, uint64_t *bytes) const;
+    // The declared bit rate of an ASF stream number (0 if unknown or before start).
+    uint32_t stream_bitrate(int stream_number) const;
 
     struct Impl;
 

@@ -1,0 +1,189 @@
+#include "TestGraph.h"
+
+#include "AsfTestUtil.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+using namespace tw;
+using namespace tw::posix;
+
+namespace asftest {
+
+bool EventGraph::wait_for(LONG code, double seconds, Event *out) {
+    std::unique_lock lk(m_);
+    bool ok = cv_.wait_for(lk, std::chrono::duration<double>(seconds), [&] {
+        for (auto &e : events_)
+            if (e.code == code) return true;
+        return false;
+    });
+    if (ok && out)
+        for (auto &e : events_)
+            if (e.code == code) {
+                *out = e;
+                break;
+            }
+    return ok;
+}
+
+int EventGraph::count(LONG code) const {
+    std::lock_guard lk(m_);
+    int n = 0;
+    for (auto &e : events_) n += e.code == code;
+    return n;
+}
+
+MediaType video_type(const SourceSpec &s) {
+    VIDEOINFOHEADER vih{};
+    vih.AvgTimePerFrame = REFERENCE_TIME(1e7 / s.fps);
+    auto &bi = vih.bmiHeader;
+    bi.biSize = sizeof(BITMAPINFOHEADER);
+    bi.biWidth = s.width;
+    bi.biPlanes = 1;
+    if (s.video_subtype == MEDIASUBTYPE_RGB32) {
+        bi.biHeight = s.height;  // bottom-up
+        bi.biBitCount = 32;
+        bi.biCompression = BI_RGB;
+        bi.biSizeImage = DWORD(s.width * s.height * 4);
+    } else {
+        bi.biHeight = s.height;
+        bi.biBitCount = 12;
+        bi.biCompression = 0x30323449;  // 'I420'
+        bi.biSizeImage = DWORD(s.width * s.height * 3 / 2);
+    }
+    return MediaType::video(s.video_subtype, vih);
+}
+
+MediaType audio_type(const SourceSpec &s) {
+    WAVEFORMATEX w{};
+    w.wFormatTag = WAVE_FORMAT_PCM;
+    w.nChannels = WORD(s.channels);
+    w.nSamplesPerSec = DWORD(s.rate);
+    w.wBitsPerSample = 16;
+    w.nBlockAlign = WORD(s.channels * 2);
+    w.nAvgBytesPerSec = w.nSamplesPerSec * w.nBlockAlign;
+    return MediaType::audio(MEDIASUBTYPE_PCM, w);
+}
+
+namespace {
+
+class SourcePin final : public OutputPin {
+public:
+    SourcePin(FilterImpl *f, const WCHAR *name, MediaType mt) : OutputPin(f, name), mt_(std::move(mt)) {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE &mt) override { return equal_types(mt, mt_.get()) ? S_OK : S_FALSE; }
+    HRESULT GetMediaType(int index, MediaType *mt) override {
+        if (index != 0) return VFW_S_NO_MORE_ITEMS;
+        *mt = mt_;
+        return S_OK;
+    }
+    void DecideBufferSize(const AM_MEDIA_TYPE &mt, ALLOCATOR_PROPERTIES *props) override {
+        props->cBuffers = 4;
+        props->cbBuffer = std::max<LONG>(LONG(mt_.get().lSampleSize), 64 * 1024);
+        if (props->cbAlign <= 0) props->cbAlign = 1;
+    }
+    MediaType mt_;
+    StreamThread thread;
+};
+
+class TestSource final : public BaseFilter<> {
+public:
+    explicit TestSource(const SourceSpec &s) : BaseFilter(GUID{}), spec_(s) {
+        if (s.audio) audio_ = add_pin(std::make_unique<SourcePin>(this, OLESTR("Audio"), audio_type(s)));
+        if (s.video) video_ = add_pin(std::make_unique<SourcePin>(this, OLESTR("Video"), video_type(s)));
+    }
+
+protected:
+    HRESULT OnPause(FILTER_STATE previous) override {
+        if (previous != State_Stopped) return S_OK;
+        if (video_ && video_->is_connected()) video_->thread.start([this] { run_video(); });
+        if (audio_ && audio_->is_connected()) audio_->thread.start([this] { run_audio(); });
+        return S_OK;
+    }
+    HRESULT OnStop() override {
+        if (video_) video_->thread.stop();
+        if (audio_) audio_->thread.stop();
+        return S_OK;
+    }
+
+private:
+    void run_video() {
+        int frames = int(std::lround(spec_.seconds * spec_.fps));
+        bool rgb = spec_.video_subtype == MEDIASUBTYPE_RGB32;
+        for (int i = 0; i < frames && !video_->thread.stop_requested(); ++i) {
+            auto pic = rgb ? make_rgb32(spec_.width, spec_.height, i) : make_i420(spec_.width, spec_.height, i);
+            REFERENCE_TIME t0 = REFERENCE_TIME(i * 1e7 / spec_.fps), t1 = REFERENCE_TIME((i + 1) * 1e7 / spec_.fps);
+            if (!send(video_, pic, t0, t1)) return;
+        }
+        video_->DeliverEndOfStream();
+    }
+    void run_audio() {
+        int64_t total = int64_t(spec_.seconds * spec_.rate), done = 0;
+        while (done < total && !audio_->thread.stop_requested()) {
+            int n = int(std::min<int64_t>(4410, total - done));
+            auto pcm = make_pcm(spec_.rate, spec_.channels, done, n);
+            REFERENCE_TIME t0 = done * 10000000LL / spec_.rate, t1 = (done + n) * 10000000LL / spec_.rate;
+            if (!send(audio_, pcm, t0, t1)) return;
+            done += n;
+        }
+        audio_->DeliverEndOfStream();
+    }
+    bool send(SourcePin *pin, const std::vector<uint8_t> &data, REFERENCE_TIME t0, REFERENCE_TIME t1) {
+        ComPtr<IMediaSample> s;
+        if (FAILED(pin->GetDeliveryBuffer(s.out()))) return false;
+        BYTE *p = nullptr;
+        s->GetPointer(&p);
+        if (LONG(data.size()) > s->GetSize()) return false;
+        std::memcpy(p, data.data(), data.size());
+        s->SetActualDataLength(LONG(data.size()));
+        s->SetTime(&t0, &t1);
+        s->SetSyncPoint(TRUE);
+        return pin->Deliver(s.get()) == S_OK;
+    }
+
+    void *GetInterface(REFIID riid) override { return BaseFilter::GetInterface(riid); }
+    SourceSpec spec_;
+    SourcePin *audio_ = nullptr, *video_ = nullptr;
+};
+
+}  // namespace
+
+ComPtr<IBaseFilter> make_test_source(const SourceSpec &spec) { return ComPtr<IBaseFilter>::adopt(new TestSource(spec)); }
+
+HRESULT CountingWriterSink::OnHeader(INSSBuffer *b) {
+    DWORD n = 0;
+    b->GetLength(&n);
+    std::lock_guard lk(m);
+    ++headers;
+    header_bytes = n;
+    return S_OK;
+}
+
+HRESULT CountingWriterSink::OnDataUnit(INSSBuffer *b) {
+    std::lock_guard lk(m);
+    if (headers == 0) packet_before_header = true;
+    ++packets;
+    return S_OK;
+}
+
+ComPtr<IPin> pin_named(IBaseFilter *f, const WCHAR *name) {
+    ComPtr<IPin> p;
+    if (FAILED(f->FindPin(name, p.out()))) return {};
+    return p;
+}
+
+std::vector<wstring> pin_names(IBaseFilter *f) {
+    std::vector<wstring> names;
+    ComPtr<IEnumPins> e;
+    if (FAILED(f->EnumPins(e.out()))) return names;
+    ComPtr<IPin> p;
+    while (e->Next(1, p.out(), nullptr) == S_OK) {
+        PIN_INFO info{};
+        p->QueryPinInfo(&info);
+        names.push_back(info.achName);
+        if (info.pFilter) info.pFilter->Release();
+    }
+    return names;
+}
+
+}  // namespace asftest
