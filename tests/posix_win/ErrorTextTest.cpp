@@ -1,5 +1,5 @@
 // AMGetErrorTextA/W: texts, line ends, buffer lengths, unknown codes.
-#include "platform/win32.h"
+#include "platform/directshow.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +8,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-DWORD WINAPI AMGetErrorTextA(HRESULT hr, LPSTR pbuffer, DWORD MaxLen);
-DWORD WINAPI AMGetErrorTextW(HRESULT hr, LPWSTR pbuffer, DWORD MaxLen);
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -404,6 +405,32 @@ TEST_F(Messages, ThreadMessagesAndTheQueueQuota) {
     DestroyWindow(h);
     MSG m;
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) << "the destroyed window's messages are gone";
+}
+
+LRESULT CALLBACK throwing_proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == WM_APP || m == WM_DESTROY) throw std::runtime_error("handler failed");
+    return DefWindowProcA(h, m, w, l);
+}
+
+TEST_F(Messages, AThrowingProcedureReleasesSendersAndStillDestroys) {
+    HWND h = make(nullptr);
+    SetWindowLongPtrA(h, GWLP_WNDPROC, LONG_PTR(reinterpret_cast<intptr_t>(&throwing_proc)));
+    LRESULT result = -5;
+    std::thread sender([&] { result = SendMessageA(h, WM_APP, 0, 0); });
+    bool thrown = false;
+    MSG m;
+    while (!thrown) {
+        try {
+            GetMessageA(&m, nullptr, 0, 0);
+        } catch (const std::runtime_error &) {
+            thrown = true;
+        }
+    }
+    sender.join();  // would never return if the sender were left waiting
+    EXPECT_EQ(0, result);
+    EXPECT_THROW(DestroyWindow(h), std::runtime_error);
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(PostMessageA(h, WM_APP, 0, 0));
 }
 
 }  // namespace

@@ -4,18 +4,12 @@
 // own texts end without one. A code without a text, a buffer too small for the whole text
 // (terminating NUL included) or no buffer at all gives 0 and an empty buffer; otherwise the
 // result is the number of characters written, not counting the NUL. Narrow texts are UTF-8.
-#include "platform/win32.h"
-
+#include "platform/directshow.h"
 #include "platform/text.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
-
-// Declared with the DirectShow interfaces; repeated here with the same signature so that this
-// file does not depend on them.
-DWORD WINAPI AMGetErrorTextA(HRESULT hr, LPSTR pbuffer, DWORD MaxLen);
-DWORD WINAPI AMGetErrorTextW(HRESULT hr, LPWSTR pbuffer, DWORD MaxLen);
 
 namespace tw::posix {
 namespace {

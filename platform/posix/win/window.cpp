@@ -195,11 +195,18 @@ DWORD tick_of(Clock::time_point t) {
     return DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
 }
 
+// A window procedure that throws still releases the sender (with 0); the exception goes on
+// to the caller of GetMessageA/PeekMessageA, as one from DispatchMessageA would.
 void deliver_sent(const std::shared_ptr<SentMessage> &s) {
     auto w = find_window(s->hwnd);
     LRESULT r = 0;
-    if (w && owned_here(*w)) {
-        if (WNDPROC proc = w->proc.load()) r = proc(s->hwnd, s->msg, s->wparam, s->lparam);
+    try {
+        if (w && owned_here(*w)) {
+            if (WNDPROC proc = w->proc.load()) r = proc(s->hwnd, s->msg, s->wparam, s->lparam);
+        }
+    } catch (...) {
+        complete(s, 0);
+        throw;
     }
     complete(s, r);
 }
@@ -274,20 +281,41 @@ bool post_to(const std::shared_ptr<Queue> &q, const Window *w, HWND hwnd, UINT m
     return true;
 }
 
+// Takes the window (and its children) out of every table and queue.
+void forget_window(const std::shared_ptr<Window> &w);
+
 void destroy(const std::shared_ptr<Window> &w) {
     w->destroying = true;
     const HWND hwnd = w->handle;
-    if (WNDPROC proc = w->proc.load()) proc(hwnd, WM_DESTROY, 0, 0);
+    // Should a procedure throw, the window is still taken down before the exception goes on.
+    try {
+        if (WNDPROC proc = w->proc.load()) proc(hwnd, WM_DESTROY, 0, 0);
 
+        std::vector<std::shared_ptr<Window>> children;
+        {
+            std::lock_guard<std::mutex> g(g_lock);
+            for (auto &[h, c] : g_windows)
+                if (c->parent == hwnd && !c->destroying) children.push_back(c);
+        }
+        for (auto &c : children) destroy(c);
+
+        if (WNDPROC proc = w->proc.load()) proc(hwnd, WM_NCDESTROY, 0, 0);
+    } catch (...) {
+        forget_window(w);
+        throw;
+    }
+    forget_window(w);
+}
+
+void forget_window(const std::shared_ptr<Window> &w) {
+    const HWND hwnd = w->handle;
     std::vector<std::shared_ptr<Window>> children;
     {
         std::lock_guard<std::mutex> g(g_lock);
         for (auto &[h, c] : g_windows)
-            if (c->parent == hwnd && !c->destroying) children.push_back(c);
+            if (c->parent == hwnd) children.push_back(c);
     }
-    for (auto &c : children) destroy(c);
-
-    if (WNDPROC proc = w->proc.load()) proc(hwnd, WM_NCDESTROY, 0, 0);
+    for (auto &c : children) forget_window(c);
     {
         std::lock_guard<std::mutex> g(g_lock);
         g_windows.erase(reinterpret_cast<uintptr_t>(hwnd));
