@@ -22,7 +22,7 @@ std::vector<uint8_t> make_i420(int w, int h, int frame) {
             uint32_t n = uint32_t(x * 73856093u ^ y * 19349663u ^ frame * 83492791u);
             n ^= n >> 13;
             n *= 0x5bd1e995u;
-            b[size_t(y) * w + x] = uint8_t(40 + ((x + frame * 4) / 16 % 2) * 96 + (y * 32 / h) + (n >> 27) * 2);
+            b[size_t(y) * w + x] = uint8_t(40 + ((x + frame * 4) / 16 % 2) * 96 + (y * 32 / h) + (n >> 28) * 2);
         }
     std::memset(b.data() + size_t(w) * h, uint8_t(90 + frame % 64), size_t(w / 2) * (h / 2));
     std::memset(b.data() + size_t(w) * h * 5 / 4, 160, size_t(w / 2) * (h / 2));
@@ -80,6 +80,15 @@ struct Codec {
 };
 }  // namespace
 
+int frames_off_grid(const StreamInfo &s, double fps) {
+    int off = 0;
+    for (int64_t t : s.pts_ms) {
+        double k = std::round(t * fps / 1000.0);
+        if (std::fabs(k * 1000.0 / fps - double(t)) > 1.01) ++off;
+    }
+    return off;
+}
+
 FileInfo probe(const std::string &path) {
     FileInfo info;
     Input in;
@@ -104,6 +113,7 @@ FileInfo probe(const std::string &path) {
         s.sample_rate = st->codecpar->sample_rate;
         s.channels = st->codecpar->ch_layout.nb_channels;
         s.declared_bitrate = st->codecpar->bit_rate;
+        s.frame_rate = av_q2d(st->r_frame_rate);
         info.streams.push_back(s);
         auto d = std::make_unique<Codec>();
         if (const AVCodec *c = avcodec_find_decoder(st->codecpar->codec_id)) {
@@ -129,6 +139,7 @@ FileInfo probe(const std::string &path) {
         if (s.first_pts_ms < 0) s.first_pts_ms = ms;
         s.last_pts_ms = std::max(s.last_pts_ms, ms);
         ++s.packets;
+        s.pts_ms.push_back(ms);
         s.bytes += pkt->size;
         if (pkt->flags & AV_PKT_FLAG_KEY) ++s.key_packets;
         if (dec[i]->c) {

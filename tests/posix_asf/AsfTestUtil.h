@@ -23,7 +23,13 @@ struct StreamInfo {
     int64_t packets = 0, bytes = 0, key_packets = 0;
     int64_t first_pts_ms = -1, last_pts_ms = -1;
     int decoded = 0, decode_errors = 0;
+    double frame_rate = 0;        // the reader's idea of the stream's frame rate (r_frame_rate)
+    std::vector<int64_t> pts_ms;  // of every packet, in file order
 };
+
+// Packets of a video stream whose time is not on the grid of `fps` frames a second (1 ms
+// rounding allowed); 0 for a constant-frame-rate stream.
+int frames_off_grid(const StreamInfo &s, double fps);
 
 struct FileInfo {
     bool opened = false;

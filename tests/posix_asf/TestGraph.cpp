@@ -2,9 +2,15 @@
 
 #include "AsfTestUtil.h"
 
+#include "platform/posix/asf/AsfWriterFilter.h"
+#include "platform/posix/asf/Wm8Profiles.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <utility>
+
+#include "platform/text.h"
 
 using namespace tw;
 using namespace tw::posix;
@@ -164,6 +170,64 @@ HRESULT CountingWriterSink::OnDataUnit(INSSBuffer *b) {
     if (headers == 0) packet_before_header = true;
     ++packets;
     return S_OK;
+}
+
+ComPtr<IBaseFilter> make_writer() {
+    ComPtr<IBaseFilter> f;
+    tw::posix::asf::create_asf_writer(nullptr, IID_IBaseFilter, f.out_void());
+    return f;
+}
+
+const GUID &guid_of(int profile) {
+    size_t n = 0;
+    return tw::posix::asf::profiles(&n)[profile].guid;
+}
+
+wstring wide(const std::string &s) { return tw::to_wide(s); }
+
+HRESULT Rig::build(int profile, const SourceSpec &spec, const std::string &file) {
+    path = file;
+    writer->JoinFilterGraph(graph.get(), OLESTR("WM ASF Writer"));
+    HRESULT hr = writer.query<IConfigAsfWriter>()->ConfigureFilterUsingProfileGuid(guid_of(profile));
+    if (FAILED(hr)) return hr;
+    writer.query<IFileSinkFilter>()->SetFileName(wide(path).c_str(), nullptr);
+    source = make_test_source(spec);
+    source->JoinFilterGraph(graph.get(), OLESTR("Source"));
+    for (auto [out, in] : {std::pair{OLESTR("Audio"), OLESTR("Audio Input 01")},
+                           std::pair{OLESTR("Video"), OLESTR("Video Input 01")}}) {
+        ComPtr<IPin> o = pin_named(source.get(), out), i = pin_named(writer.get(), in);
+        if (!o || !i) continue;
+        hr = o->Connect(i.get(), nullptr);
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+HRESULT Rig::run() {
+    HRESULT hr = writer->Pause();
+    if (FAILED(hr)) return hr;
+    if (FAILED(hr = source->Pause())) return hr;
+    if (FAILED(hr = writer->Run(0))) return hr;
+    return source->Run(0);
+}
+
+void Rig::stop() {
+    writer->Stop();
+    if (source) source->Stop();
+}
+
+Rig::~Rig() {
+    stop();
+    if (source) {
+        for (const WCHAR *n : {OLESTR("Audio"), OLESTR("Video")})
+            if (auto p = pin_named(source.get(), n)) {
+                ComPtr<IPin> peer;
+                if (SUCCEEDED(p->ConnectedTo(peer.out()))) peer->Disconnect();
+                p->Disconnect();
+            }
+        source->JoinFilterGraph(nullptr, nullptr);
+    }
+    writer->JoinFilterGraph(nullptr, nullptr);
 }
 
 ComPtr<IPin> pin_named(IBaseFilter *f, const WCHAR *name) {

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace asftest {
@@ -92,6 +93,26 @@ public:
 
 protected:
     void *GetInterface(REFIID riid) override { return answer<IWMWriterSink>(riid); }
+};
+
+// A new writer filter (through its factory), the GUID of a profile, a narrow text made wide.
+tw::ComPtr<IBaseFilter> make_writer();
+const GUID &guid_of(int profile);
+tw::wstring wide(const std::string &s);
+
+// A writer and a test source in one event-recording graph, connected pin to pin.
+struct Rig {
+    tw::ComPtr<EventGraph> graph = tw::ComPtr<EventGraph>::adopt(new EventGraph());
+    tw::ComPtr<IBaseFilter> writer = make_writer();
+    tw::ComPtr<IBaseFilter> source;
+    std::string path;
+
+    // Joins both to the graph, configures the writer and connects the source's pins.
+    HRESULT build(int profile, const SourceSpec &spec, const std::string &file);
+    // Pause and Run, writer first (downstream before upstream, as a graph does).
+    HRESULT run();
+    void stop();
+    ~Rig();
 };
 
 // Finds a pin of `f` by name.

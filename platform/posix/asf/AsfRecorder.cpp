@@ -452,13 +452,41 @@ private:
 
     int64_t slot_of(int64_t t) const { return av_rescale(t, s_.fps_num, int64_t(s_.fps_den) * kUnits); }
 
-    void encode(AVFrame *src, int64_t slot) {
+    // Bit-rate streams keep the profile's buffer window: once the frames of the last window
+    // hold more than the window's worth of bits, slots are skipped (the picture before stays
+    // on screen) until it drains, as Windows Media encoders drop frames at low rates. The
+    // encoder's own rate control alone cannot get below its coarsest quantiser.
+    bool over_budget(int64_t slot) {
+        if (s_.bitrate <= 0) return false;
+        int64_t span = std::max<int64_t>(1, av_rescale(std::max(s_.buffer_ms, 1000), s_.fps_num, int64_t(s_.fps_den) * 1000));
+        while (!window_.empty() && window_.front().first <= slot - span) {
+            window_bits_ -= window_.front().second;
+            window_.pop_front();
+        }
+        return window_bits_ > av_rescale(s_.bitrate, span * s_.fps_den, s_.fps_num);
+    }
+
+    void encode(AVFrame *src, int64_t slot, bool force = false) {
+        bool key_slot = (slot - first_slot_) % gop_ == 0;
+        if (!force && over_budget(slot)) {
+            key_due_ = key_due_ || key_slot;
+            return;
+        }
         AVFrame *f = av_frame_clone(src);
         f->pts = slot;
         // Key frames fall on the same slots in every variant, so one index serves them all.
-        f->pict_type = (slot - first_slot_) % gop_ == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        f->pict_type = key_slot || key_due_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        key_due_ = false;
         if (enc_.c->flags & AV_CODEC_FLAG_QSCALE) f->quality = enc_.c->global_quality;
-        if (avcodec_send_frame(enc_.c, f) == 0) drain_encoder(enc_.c, pkt_);
+        if (avcodec_send_frame(enc_.c, f) == 0) {
+            while (avcodec_receive_packet(enc_.c, pkt_) == 0) {
+                window_.emplace_back(pkt_->pts, int64_t(pkt_->size) * 8);
+                window_bits_ += int64_t(pkt_->size) * 8;
+                emit(pkt_, enc_.c->time_base);
+                av_packet_unref(pkt_);
+            }
+        }
+        last_encoded_ = slot;
         av_frame_free(&f);
     }
 
@@ -496,6 +524,9 @@ private:
             int64_t end = last_stop_ > last_start_ ? slot_of(last_stop_) : next_slot_;
             end = std::min(end, next_slot_ + kMaxRepeat);
             for (int64_t k = next_slot_; k < end; ++k) encode(last_, k);
+            // The last slot is always shown, so the stream lasts as long as its input.
+            int64_t final_slot = std::max(end, next_slot_) - 1;
+            if (last_encoded_ < final_slot) encode(last_, final_slot, true);
         }
         avcodec_send_frame(enc_.c, nullptr);
         drain_encoder(enc_.c, pkt_);
@@ -512,6 +543,10 @@ private:
     int64_t gop_ = 1;
     int64_t next_slot_ = INT64_MIN, first_slot_ = 0;
     int64_t last_stop_ = -1, last_start_ = -1;
+    int64_t last_encoded_ = INT64_MIN;
+    bool key_due_ = false;
+    std::deque<std::pair<int64_t, int64_t>> window_;  // (slot, bits) of the last buffer window
+    int64_t window_bits_ = 0;
 };
 
 class AudioWorker : public Worker {
