@@ -102,6 +102,41 @@ TEST(AsfLive, KeyFramePacketsAgreeWithFfprobe) {
     EXPECT_FALSE(starts_key_frame(nullptr, 0, info->video_streams));
 }
 
+TEST(AsfLive, VideoBeforeTheKeyFrameIsDroppedForJoiningClients) {
+    const auto &c = clip();
+    ASSERT_FALSE(c.packets.empty());
+    auto info = parse_header(c.header.data(), c.header.size(), nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->streams.size(), 2u);
+    ASSERT_FALSE(c.key_packets_after_frames.empty());
+
+    for (size_t k : c.video_key_packets) {
+        std::vector<uint8_t> copy = c.packets[k];
+        size_t dropped = drop_video_before_key_frame(copy.data(), copy.size(), info->video_streams);
+        if (c.key_packets_after_frames.count(k)) {
+            EXPECT_GT(dropped, 0u) << "packet " << k;
+        }
+        EXPECT_EQ(copy.size(), c.packets[k].size());
+        // Still a well-formed packet that starts the key frame, with nothing left to drop.
+        EXPECT_TRUE(starts_key_frame(copy.data(), copy.size(), info->video_streams)) << "packet " << k;
+        EXPECT_EQ(drop_video_before_key_frame(copy.data(), copy.size(), info->video_streams), 0u);
+        if (dropped == 0) {
+            EXPECT_EQ(copy, c.packets[k]);
+        }
+    }
+
+    // A packet without a key frame, or a broadcast without video, is left alone.
+    size_t plain = 0;
+    while (c.video_key_packets.count(plain)) ++plain;
+    std::vector<uint8_t> copy = c.packets[plain];
+    EXPECT_EQ(drop_video_before_key_frame(copy.data(), copy.size(), info->video_streams), 0u);
+    EXPECT_EQ(copy, c.packets[plain]);
+    size_t k = *c.key_packets_after_frames.begin();
+    copy = c.packets[k];
+    EXPECT_EQ(drop_video_before_key_frame(copy.data(), copy.size(), {}), 0u);
+    EXPECT_EQ(copy, c.packets[k]);
+}
+
 TEST(AsfLive, Framing) {
     std::vector<uint8_t> header(809, 0xAB);
     auto h = frame_header(header);

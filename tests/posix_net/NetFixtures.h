@@ -67,6 +67,8 @@ struct Clip {
     uint32_t packet_size = 0;
     std::vector<std::vector<uint8_t>> packets;
     std::set<size_t> video_key_packets;  // packets in which a video key frame starts (ffprobe's view)
+    // Key-frame packets in which earlier (non-key) video frames start too.
+    std::set<size_t> key_packets_after_frames;
 };
 
 inline const Clip &clip() {
@@ -76,7 +78,7 @@ inline const Clip &clip() {
         if (!mkdtemp(dir)) return k;
         k.path = std::string(dir) + "/clip.asf";
         ProcResult made = run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=15 "
-                              "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 6 -c:v wmv2 -g 15 -b:v 300k "
+                              "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 6 -c:v wmv2 -g 15 -b:v 120k "
                               "-c:a wmav2 -b:a 32k -ac 1 -f asf " + k.path);
         if (made.status != 0) return k;
         std::ifstream in(k.path, std::ios::binary);
@@ -102,11 +104,19 @@ inline const Clip &clip() {
         ProcResult probe = run("ffprobe -v error -select_streams v -show_entries packet=pos,flags -of csv=p=0 " + k.path);
         std::istringstream lines(probe.output);
         std::string line;
+        std::set<size_t> non_key_starts;
         while (std::getline(lines, line)) {
             size_t comma = line.find(',');
-            if (comma == std::string::npos || line.find('K', comma) == std::string::npos) continue;
+            if (comma == std::string::npos || !k.packet_size) continue;
             size_t at = std::stoul(line.substr(0, comma));
-            if (at >= data_start && k.packet_size) k.video_key_packets.insert((at - data_start) / k.packet_size);
+            if (at < data_start) continue;
+            size_t index = (at - data_start) / k.packet_size;
+            if (line.find('K', comma) == std::string::npos) {
+                non_key_starts.insert(index);
+            } else {
+                k.video_key_packets.insert(index);
+                if (non_key_starts.count(index)) k.key_packets_after_frames.insert(index);
+            }
         }
         return k;
     }();

@@ -61,16 +61,20 @@ bool for_each_object(const uint8_t *p, size_t size, F &&f) {
     return true;
 }
 
-void note_stream(const uint8_t *obj, size_t len, std::vector<uint8_t> *video) {
+void note_stream(const uint8_t *obj, size_t len, AsfHeaderInfo *info) {
     // Stream type GUID at 24, flags (stream number in the low 7 bits) at 72.
     if (len < 74) return;
-    if (!is_guid(obj + 24, kVideoMedia)) return;
     uint8_t number = rd16(obj + 72) & 0x7F;
-    if (number && std::find(video->begin(), video->end(), number) == video->end()) video->push_back(number);
+    if (number == 0) return;
+    auto add = [number](std::vector<uint8_t> *list) {
+        if (std::find(list->begin(), list->end(), number) == list->end()) list->push_back(number);
+    };
+    add(&info->streams);
+    if (is_guid(obj + 24, kVideoMedia)) add(&info->video_streams);
 }
 
 // An Extended Stream Properties Object may end in an embedded Stream Properties Object.
-void note_extended_stream(const uint8_t *obj, size_t len, std::vector<uint8_t> *video) {
+void note_extended_stream(const uint8_t *obj, size_t len, AsfHeaderInfo *info) {
     size_t pos = kObjectHeader + 64;  // fixed fields up to and including the two counts
     if (len < pos) return;
     uint16_t names = rd16(obj + kObjectHeader + 60);
@@ -87,7 +91,7 @@ void note_extended_stream(const uint8_t *obj, size_t len, std::vector<uint8_t> *
     }
     if (len - pos >= kObjectHeader && is_guid(obj + pos, kStreamPropertiesObject)) {
         uint64_t inner = rd64(obj + pos + 16);
-        if (inner <= len - pos) note_stream(obj + pos, static_cast<size_t>(inner), video);
+        if (inner <= len - pos) note_stream(obj + pos, static_cast<size_t>(inner), info);
     }
 }
 
@@ -127,13 +131,13 @@ std::optional<AsfHeaderInfo> parse_header(const uint8_t *data, size_t size, std:
         if (is_guid(obj, kFilePropertiesObject) && len >= kFilePropertiesSize) {
             file_props = obj;
         } else if (is_guid(obj, kStreamPropertiesObject)) {
-            note_stream(obj, len, &info.video_streams);
+            note_stream(obj, len, &info);
         } else if (is_guid(obj, kHeaderExtensionObject) && len >= 46) {
             size_t ext_size = rd32(obj + 42);
             if (ext_size <= len - 46) {
                 for_each_object(obj + 46, ext_size, [&](const uint8_t *inner, size_t inner_len) {
                     if (is_guid(inner, kExtendedStreamPropertiesObject))
-                        note_extended_stream(inner, inner_len, &info.video_streams);
+                        note_extended_stream(inner, inner_len, &info);
                 });
             }
         }
@@ -173,7 +177,35 @@ std::optional<AsfHeaderInfo> parse_header(const uint8_t *data, size_t size, std:
     return info;
 }
 
-bool starts_key_frame(const uint8_t *p, size_t size, const std::vector<uint8_t> &video_streams) {
+namespace {
+
+// One payload of a data packet, as far as joining a broadcast is concerned.
+struct Payload {
+    size_t begin;         // offset of the payload (its stream-number byte) in the packet
+    size_t end;           // offset just past its data
+    uint8_t number;       // stream number, 1..127
+    bool key;             // key-frame bit
+    bool starts_object;   // offset 0 into its media object, or compressed (whole objects)
+};
+
+// The fixed part of a data packet, as far as rewriting it needs.
+struct PacketLayout {
+    size_t ec_bytes = 0;  // error correction data, kept as it is
+    uint8_t length_flags = 0;
+    uint8_t property_flags = 0;
+    uint32_t packet_length = 0;
+    uint32_t sequence = 0;
+    size_t time_at = 0;  // send time and duration (6 bytes)
+    bool multiple = false;
+    uint8_t payload_length_type = 0;
+    size_t payloads_at = 0;  // first payload
+    size_t total = 0;        // packet length in effect
+};
+
+// Calls f(payload) for each payload of the packet until f returns false. False when the
+// packet cannot be parsed (whatever f saw up to there stays seen).
+template <class F>
+bool for_each_payload(const uint8_t *p, size_t size, F &&f, PacketLayout *layout = nullptr) {
     if (!p || size < 1) return false;
     size_t pos = 0;
     if (p[0] & 0x80) {  // error correction data
@@ -184,16 +216,18 @@ bool starts_key_frame(const uint8_t *p, size_t size, const std::vector<uint8_t> 
     uint8_t length_flags = p[pos];
     uint8_t property_flags = p[pos + 1];
     pos += 2;
-    if (length_flags & 0x80) return false;           // error correction flag where none may be
+    if (length_flags & 0x80) return false;               // error correction flag where none may be
     if (((property_flags >> 6) & 3) != 1) return false;  // stream numbers are one byte
     uint32_t packet_length = 0, sequence = 0, padding = 0;
     if (!read_field(p, size, &pos, length_flags >> 5, &packet_length)) return false;
     if (!read_field(p, size, &pos, length_flags >> 1, &sequence)) return false;
     if (!read_field(p, size, &pos, length_flags >> 3, &padding)) return false;
     if (size - pos < 6) return false;
+    size_t time_at = pos;
     pos += 6;  // send time, duration
     size_t end = size;
     if (packet_length != 0 && packet_length < end) end = packet_length;
+    size_t total = end;
     if (padding > end - std::min(pos, end)) return false;
     end -= padding;
     if (pos > end) return false;
@@ -206,9 +240,22 @@ bool starts_key_frame(const uint8_t *p, size_t size, const std::vector<uint8_t> 
         payload_length_type = p[pos] >> 6;
         ++pos;
     }
-    const bool any_stream = video_streams.empty();
+    if (layout) {
+        layout->ec_bytes = (p[0] & 0x80) ? 1 + (p[0] & 0x0F) : 0;
+        layout->length_flags = length_flags;
+        layout->property_flags = property_flags;
+        layout->packet_length = packet_length;
+        layout->sequence = sequence;
+        layout->time_at = time_at;
+        layout->multiple = multiple;
+        layout->payload_length_type = static_cast<uint8_t>(payload_length_type);
+        layout->payloads_at = pos;
+        layout->total = total;
+    }
     for (unsigned i = 0; i < count; ++i) {
         if (end - pos < 1) return false;
+        Payload payload;
+        payload.begin = pos;
         uint8_t stream = p[pos++];
         uint32_t object = 0, offset = 0, replicated = 0;
         if (!read_field(p, end, &pos, property_flags >> 4, &object)) return false;
@@ -223,18 +270,80 @@ bool starts_key_frame(const uint8_t *p, size_t size, const std::vector<uint8_t> 
         } else {
             length = static_cast<uint32_t>(end - pos);
         }
+        payload.number = stream & 0x7F;
+        payload.key = stream & 0x80;
         // Replicated data of length 1 marks compressed payloads: every sub-payload is a whole
         // media object, and the offset field holds a presentation time instead.
-        bool starts_object = replicated == 1 || offset == 0;
-        uint8_t number = stream & 0x7F;
-        bool key = stream & 0x80;
-        if (key && starts_object &&
-            (any_stream || std::find(video_streams.begin(), video_streams.end(), number) != video_streams.end()))
-            return true;
+        payload.starts_object = replicated == 1 || offset == 0;
+        payload.end = pos + length;
+        if (!f(payload)) return true;
         pos += length;
     }
+    return true;
+}
+
+bool contains(const std::vector<uint8_t> &v, uint8_t x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+
+}  // namespace
+
+bool starts_key_frame(const uint8_t *p, size_t size, const std::vector<uint8_t> &video_streams) {
+    bool found = false;
+    bool parsed = for_each_payload(p, size, [&](const Payload &pl) {
+        found = pl.key && pl.starts_object && (video_streams.empty() || contains(video_streams, pl.number));
+        return !found;
+    });
     // With no video at all, any packet that parsed is a place to join.
-    return any_stream;
+    return found || (parsed && video_streams.empty());
+}
+
+namespace {
+void write_field(uint8_t *p, size_t *pos, unsigned type, uint32_t value) {
+    size_t n = field_size(type);
+    for (size_t i = 0; i < n; ++i) p[(*pos)++] = static_cast<uint8_t>(value >> (8 * i));
+}
+}  // namespace
+
+size_t drop_video_before_key_frame(uint8_t *p, size_t size, const std::vector<uint8_t> &video_streams) {
+    if (video_streams.empty()) return 0;
+    PacketLayout layout;
+    std::vector<std::pair<size_t, size_t>> kept, dropped;
+    bool found = false;
+    bool parsed = for_each_payload(
+        p, size,
+        [&](const Payload &pl) {
+            bool video = contains(video_streams, pl.number);
+            if (!found && video && pl.key && pl.starts_object) found = true;
+            (found || !video ? kept : dropped).emplace_back(pl.begin, pl.end);
+            return true;
+        },
+        &layout);
+    if (!parsed || !found || dropped.empty() || !layout.multiple) return 0;
+
+    // Rebuild the packet: the same fields with a 16-bit padding length (which grows by what
+    // is dropped), the remaining payloads unchanged, zeros after them.
+    std::vector<uint8_t> out(size, 0);
+    size_t pos = layout.ec_bytes;
+    std::memcpy(out.data(), p, pos);
+    uint8_t length_flags = static_cast<uint8_t>((layout.length_flags & ~0x18) | (2 << 3));
+    out[pos++] = length_flags;
+    out[pos++] = layout.property_flags;
+    write_field(out.data(), &pos, length_flags >> 5, layout.packet_length);
+    write_field(out.data(), &pos, length_flags >> 1, layout.sequence);
+    size_t padding_at = pos;
+    pos += 2;
+    std::memcpy(out.data() + pos, p + layout.time_at, 6);
+    pos += 6;
+    out[pos++] = static_cast<uint8_t>((layout.payload_length_type << 6) | kept.size());
+    for (auto [b, e] : kept) {
+        std::memcpy(out.data() + pos, p + b, e - b);
+        pos += e - b;
+    }
+    if (pos > layout.total || layout.total - pos > 0xFFFF) return 0;  // cannot happen for a parsed packet
+    size_t padding = layout.total - pos;
+    out[padding_at] = static_cast<uint8_t>(padding);
+    out[padding_at + 1] = static_cast<uint8_t>(padding >> 8);
+    std::memcpy(p, out.data(), size);
+    return dropped.size();
 }
 
 std::vector<uint8_t> frame_header(const std::vector<uint8_t> &header) {

@@ -17,7 +17,8 @@ namespace tw::posix::net {
 struct AsfHeaderInfo {
     std::vector<uint8_t> live_header;  // Header Object + 50-byte Data Object start, broadcast form
     uint32_t packet_size = 0;          // the fixed data packet size (File Properties min = max)
-    std::vector<uint8_t> video_streams;  // stream numbers (1..127) whose type is video
+    std::vector<uint8_t> streams;        // every stream number (1..127) the header declares
+    std::vector<uint8_t> video_streams;  // those whose type is video
 };
 
 // Reads an ASF header as a writer produced it: the Header Object, optionally followed by the
@@ -32,6 +33,14 @@ std::optional<AsfHeaderInfo> parse_header(const uint8_t *data, size_t size, std:
 // 0 into its media object) of one of the given video streams. With no video streams every
 // well-formed packet is a join point. A packet that cannot be parsed is never one.
 bool starts_key_frame(const uint8_t *packet, size_t size, const std::vector<uint8_t> &video_streams);
+
+// The packet a client joins at may begin with payloads of the video stream that precede the
+// key frame (the end of the frame before it, or whole small frames). A client that starts
+// there would get frames it cannot decode. This removes those payloads from the client's
+// copy of the packet, which keeps its size: the padding grows by what was removed (the
+// padding length is rewritten as a 16-bit field). Returns the number of payloads removed;
+// 0 leaves the packet untouched.
+size_t drop_video_before_key_frame(uint8_t *packet, size_t size, const std::vector<uint8_t> &video_streams);
 
 // MMS-over-HTTP framing. PacketLength counts the bytes after the 4-byte framing header.
 inline constexpr size_t kFramingHeader = 4;   // '$', type, u16 length

@@ -132,10 +132,14 @@ public:
             std::memcpy(bytes->data() + kFramedPrefix, data, length);
             Bytes packet = std::move(bytes);
 
-            // Keep what a joining client needs: everything since the last key frame.
+            // Keep what a joining client needs: everything since the last key frame, and the
+            // key frame's packet as a client starting there should see it.
             if (key) {
                 backlog_.clear();
                 backlog_bytes_ = 0;
+                auto join = std::make_shared<std::vector<uint8_t>>(*packet);
+                drop_video_before_key_frame(join->data() + kFramedPrefix, length, header_->video_streams);
+                join_packet_ = std::move(join);
             }
             if (key || !backlog_.empty()) {
                 backlog_.push_back(packet);
@@ -147,8 +151,12 @@ public:
             }
             for (auto &c : clients_) {
                 if (c->state != Client::State::Streaming || c->drop) continue;
-                if (!c->synced && !key) continue;
-                c->synced = true;
+                if (!c->synced) {
+                    if (!key) continue;
+                    c->synced = true;
+                    queue_packet_locked(*c, join_packet_);
+                    continue;
+                }
                 queue_packet_locked(*c, packet);
             }
         }
@@ -388,7 +396,7 @@ private:
         queue_locked(c, c.kind == RequestKind::Play ? framed_header_ : raw_header_, 0);
         c.state = Client::State::Streaming;
         c.synced = !backlog_.empty();
-        for (auto &p : backlog_) queue_packet_locked(c, p);
+        for (size_t i = 0; i < backlog_.size(); ++i) queue_packet_locked(c, i == 0 ? join_packet_ : backlog_[i]);
     }
 
     void end_broadcast_locked() {
@@ -625,7 +633,8 @@ private:
     Bytes framed_header_;
     Bytes raw_header_;
     uint32_t next_location_ = 0;
-    std::deque<Bytes> backlog_;
+    std::deque<Bytes> backlog_;  // from the last key frame's packet on
+    Bytes join_packet_;          // that packet as a client joining there gets it
     size_t backlog_bytes_ = 0;
     std::mt19937 random_{std::random_device{}()};
 };
