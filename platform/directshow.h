@@ -1235,8 +1235,9 @@ DWORD WINAPI AMGetErrorTextA(HRESULT hr, LPSTR pbuffer, DWORD MaxLen);
 DWORD WINAPI AMGetErrorTextW(HRESULT hr, LPWSTR pbuffer, DWORD MaxLen);
 }
 #else
-// Writes the text of hr (at most MaxLen characters with the terminating NUL) and returns the
-// number of characters written, without the NUL; 0 when hr has no text or the buffer is null.
+// Writes the text of hr and returns the number of characters written, without the NUL. A code
+// without a text, no buffer, or a buffer of MaxLen characters too small for the whole text
+// and its NUL gives 0 (and an empty buffer where there is one).
 DWORD WINAPI AMGetErrorTextA(HRESULT hr, LPSTR pbuffer, DWORD MaxLen);
 DWORD WINAPI AMGetErrorTextW(HRESULT hr, LPWSTR pbuffer, DWORD MaxLen);
 #endif
