@@ -168,6 +168,21 @@ TEST_F(NetworkSinkTest, PropertiesAndOpening) {
     EXPECT_EQ(other->Open(&same), NS_E_NETWORK_RESOURCE_FAILURE);
     EXPECT_EQ(other->GetHostURL(nullptr, &n), NS_E_NOT_CONNECTED);
 
+    // All interfaces: IPv6 loopback too, where the machine has it.
+    {
+        int fd6 = socket(AF_INET6, SOCK_STREAM, 0);
+        if (fd6 >= 0) {
+            sockaddr_in6 a{};
+            a.sin6_family = AF_INET6;
+            a.sin6_addr = in6addr_loopback;
+            a.sin6_port = htons(port);
+            int r = ::connect(fd6, reinterpret_cast<sockaddr *>(&a), sizeof a);
+            bool no_ipv6_here = r != 0 && (errno == EADDRNOTAVAIL || errno == ENETUNREACH);
+            if (!no_ipv6_here) EXPECT_EQ(r, 0) << "no IPv6 listener: " << std::strerror(errno);
+            ::close(fd6);
+        }
+    }
+
     // Host URL: the length first, too small a buffer, then the URL.
     DWORD cch = 0;
     EXPECT_EQ(sink->GetHostURL(nullptr, nullptr), E_INVALIDARG);

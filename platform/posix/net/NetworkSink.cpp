@@ -54,7 +54,8 @@ struct Client {
         Draining,  // our side shut down; waiting for the peer to close so no data is lost
     };
     int fd = -1;
-    sockaddr_in peer{};
+    uint32_t ipv4 = 0;  // peer address, first octet in the high byte; 0 for an IPv6 peer
+    uint16_t port = 0;  // peer port
     State state = State::Request;
     RequestKind kind = RequestKind::Plain;
     bool admitted = false;  // counts against the client limit
@@ -222,22 +223,39 @@ public:
         std::lock_guard<std::mutex> control(control_);
         if (listen_fd_ >= 0) return NS_E_INVALID_REQUEST;
         if (wake_fd_ < 0) return E_OUTOFMEMORY;
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
+        // All interfaces, IPv6 and IPv4 on one socket where the system has IPv6.
+        uint16_t wanted = static_cast<uint16_t>(*pdwPortNum);
+        int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_storage addr{};
+        socklen_t addr_len;
+        if (fd >= 0) {
+            int off = 0;
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
+            a6->sin6_family = AF_INET6;
+            a6->sin6_addr = in6addr_any;
+            a6->sin6_port = htons(wanted);
+            addr_len = sizeof(sockaddr_in6);
+        } else {
+            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
+            auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
+            a4->sin_family = AF_INET;
+            a4->sin_addr.s_addr = htonl(INADDR_ANY);
+            a4->sin_port = htons(wanted);
+            addr_len = sizeof(sockaddr_in);
+        }
         int one = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);  // rebind at once after Close
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_ANY);
-        addr.sin_port = htons(static_cast<uint16_t>(*pdwPortNum));
         socklen_t len = sizeof addr;
-        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), addr_len) != 0 || listen(fd, 64) != 0 ||
             getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
             ::close(fd);
             return NS_E_NETWORK_RESOURCE_FAILURE;
         }
         listen_fd_ = fd;
-        port_ = ntohs(addr.sin_port);
+        port_ = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port)
+                                           : ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
         {
             std::lock_guard<std::mutex> lock(m_);
             stop_ = false;
@@ -336,8 +354,8 @@ private:
 
     static WM_CLIENT_PROPERTIES properties(const Client &c) {
         WM_CLIENT_PROPERTIES p;
-        p.dwIPAddress = ntohl(c.peer.sin_addr.s_addr);  // first octet in the high byte
-        p.dwPort = ntohs(c.peer.sin_port);
+        p.dwIPAddress = c.ipv4;
+        p.dwPort = c.port;
         return p;
     }
 
@@ -476,10 +494,16 @@ private:
 
     void accept_locked(std::vector<Event> *events) {
         for (;;) {
-            sockaddr_in peer{};
+            sockaddr_storage peer{};
             socklen_t len = sizeof peer;
             int fd = accept4(listen_fd_, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) return;  // EAGAIN: all taken; anything else: try again at the next wake
+            if (fd < 0) {
+                // Out of descriptors or memory: the connection stays queued and the socket
+                // readable, so leave it alone for a moment instead of spinning on it.
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+                    accept_paused_until_ = Clock::now() + std::chrono::milliseconds(100);
+                return;
+            }
             size_t pending = 0;
             for (auto &c : clients_)
                 if (c->state == Client::State::Request) ++pending;
@@ -493,7 +517,16 @@ private:
                 setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &limits_.socket_send_buffer, sizeof limits_.socket_send_buffer);
             auto c = std::make_unique<Client>();
             c->fd = fd;
-            c->peer = peer;
+            if (peer.ss_family == AF_INET) {
+                auto *a4 = reinterpret_cast<sockaddr_in *>(&peer);
+                c->ipv4 = ntohl(a4->sin_addr.s_addr);
+                c->port = ntohs(a4->sin_port);
+            } else if (peer.ss_family == AF_INET6) {
+                auto *a6 = reinterpret_cast<sockaddr_in6 *>(&peer);
+                if (IN6_IS_ADDR_V4MAPPED(&a6->sin6_addr)) std::memcpy(&c->ipv4, a6->sin6_addr.s6_addr + 12, 4);
+                c->ipv4 = ntohl(c->ipv4);
+                c->port = ntohs(a6->sin6_port);
+            }
             c->since = c->progress = Clock::now();
             clients_.push_back(std::move(c));
         }
@@ -536,7 +569,7 @@ private:
             fds.clear();
             polled.clear();
             fds.push_back({wake_fd_, POLLIN, 0});
-            fds.push_back({listen_fd_, POLLIN, 0});
+            fds.push_back({listen_fd_, static_cast<short>(Clock::now() < accept_paused_until_ ? 0 : POLLIN), 0});
             for (auto &c : clients_) {
                 short ev = POLLIN;
                 if (!c->out.empty()) ev |= POLLOUT;
@@ -633,6 +666,7 @@ private:
     Bytes framed_header_;
     Bytes raw_header_;
     uint32_t next_location_ = 0;
+    Clock::time_point accept_paused_until_{};
     std::deque<Bytes> backlog_;  // from the last key frame's packet on
     Bytes join_packet_;          // that packet as a client joining there gets it
     size_t backlog_bytes_ = 0;
