@@ -178,7 +178,9 @@ TEST_F(NetworkSinkTest, PropertiesAndOpening) {
             a.sin6_port = htons(port);
             int r = ::connect(fd6, reinterpret_cast<sockaddr *>(&a), sizeof a);
             bool no_ipv6_here = r != 0 && (errno == EADDRNOTAVAIL || errno == ENETUNREACH);
-            if (!no_ipv6_here) EXPECT_EQ(r, 0) << "no IPv6 listener: " << std::strerror(errno);
+            if (!no_ipv6_here) {
+                EXPECT_EQ(r, 0) << "no IPv6 listener: " << std::strerror(errno);
+            }
             ::close(fd6);
         }
     }
