@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -71,11 +72,22 @@ struct Clip {
     std::set<size_t> key_packets_after_frames;
 };
 
+// The clip's directory, removed when the test program ends.
+struct ClipDirectory {
+    std::string path;
+    ~ClipDirectory() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+};
+
 inline const Clip &clip() {
+    static ClipDirectory directory;
     static Clip c = [] {
         Clip k;
         char dir[] = "/tmp/tw_net_XXXXXX";
         if (!mkdtemp(dir)) return k;
+        directory.path = dir;
         k.path = std::string(dir) + "/clip.asf";
         ProcResult made = run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=15 "
                               "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 6 -c:v wmv2 -g 15 -b:v 120k "
