@@ -237,7 +237,6 @@ TEST_F(Graph, RenderFileThatRendersNothingLeavesTheGraphAsItWas) {
     EXPECT_EQ(before, filter_names(graph.get())) << "source and decoders removed";
     EXPECT_FALSE(sink->pin_at(0)->is_connected());
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), graph->RenderFile(OLESTR("test://missing"), nullptr));
-    EXPECT_HR(VFW_E_UNKNOWN_FILE_TYPE, graph->RenderFile(OLESTR("nobody://x"), nullptr));
     EXPECT_HR(E_INVALIDARG, graph->RenderFile(OLESTR("test://a"), OLESTR("list")));
     EXPECT_HR(E_POINTER, graph->RenderFile(nullptr, nullptr));
     EXPECT_EQ(before, filter_names(graph.get()));
@@ -498,4 +497,95 @@ TEST_F(Graph, LogFileIsReadable) {
     EXPECT_NE(std::string::npos, log.find("VFW_E_NO_ACCEPTABLE_TYPES")) << log;
     EXPECT_NE(std::string::npos, log.find("RenderFile \"test://wa\": VFW_S_AUDIO_NOT_RENDERED (0x00040258)")) << log;
     EXPECT_EQ(std::string::npos, log.find("test://v\"")) << "nothing after SetLogFile(0)";
+}
+
+TEST_F(Graph, PauseIsIntermediateUntilTheRendererCued) {
+    auto *src = add(new TestSource({rgb24()}, -1), OLESTR("Source"));
+    auto *sink = add(new TestSink({rgb24()}), OLESTR("Sink"));
+    sink->cue = true;
+    ASSERT_HR(S_OK, graph->ConnectDirect(src->pin_at(0), sink->pin_at(0), nullptr));
+    EXPECT_HR(S_FALSE, control->Pause()) << "the sink has no sample yet";
+    OAFilterState fs = -1;
+    EXPECT_HR(S_OK, control->GetState(INFINITE, &fs)) << "waits until the first sample";
+    EXPECT_EQ(State_Paused, fs);
+    EXPECT_GE(sink->samples(), 1);
+    EXPECT_HR(S_OK, control->Run()) << "from Paused nothing is left to cue";
+    control->GetState(0, &fs);
+    EXPECT_EQ(State_Running, fs);
+    EXPECT_HR(S_OK, control->Stop());
+}
+
+TEST_F(Graph, ClockChoiceAndClockChangedEvent) {
+    auto *sink = add(new TestSink({rgb24()}), OLESTR("Sink"));
+    ASSERT_HR(S_OK, graph->RenderFile(OLESTR("test://v"), nullptr));
+    ComPtr<IMediaFilter> mf = graph.query<IMediaFilter>();
+    ComPtr<IReferenceClock> clock;
+    ASSERT_HR(S_OK, mf->GetSyncSource(clock.out()));
+    EXPECT_FALSE(clock) << "no clock before the first run";
+    ASSERT_HR(S_OK, control->Run());
+    ASSERT_HR(S_OK, mf->GetSyncSource(clock.out()));
+    ASSERT_TRUE(clock) << "Run chose the system clock";
+    ComPtr<IReferenceClock> filters_clock;
+    sink->GetSyncSource(filters_clock.out());
+    EXPECT_EQ(clock, filters_clock) << "and gave it to the filters";
+    LONG code;
+    ASSERT_HR(S_OK, events->WaitForCompletion(INFINITE, &code));
+    control->Stop();
+    EXPECT_TRUE(drain().empty()) << "the implicit choice is not an event";
+
+    ComPtr<IReferenceClock> other = make_system_clock();
+    ASSERT_HR(S_OK, mf->SetSyncSource(other.get()));
+    EXPECT_EQ(std::vector<LONG>{EC_CLOCK_CHANGED}, drain());
+    sink->GetSyncSource(filters_clock.out());
+    EXPECT_EQ(other, filters_clock);
+    ASSERT_HR(S_OK, mf->SetSyncSource(nullptr));
+    EXPECT_EQ(std::vector<LONG>{EC_CLOCK_CHANGED}, drain());
+    sink->GetSyncSource(filters_clock.out());
+    EXPECT_FALSE(filters_clock) << "unsynchronised: as fast as the filters go";
+    ASSERT_HR(S_OK, control->Run());
+    ASSERT_HR(S_OK, mf->GetSyncSource(clock.out()));
+    EXPECT_FALSE(clock) << "an explicit NULL clock stays";
+}
+
+TEST_F(Graph, ReconnectKeepsTheConnectionAndNeedsAStoppedGraph) {
+    auto *src = add(new TestSource({rgb24()}, 1), OLESTR("Source"));
+    auto *sink = add(new TestSink({rgb24()}), OLESTR("Sink"));
+    EXPECT_HR(VFW_E_NOT_CONNECTED, graph->Reconnect(src->pin_at(0)));
+    ASSERT_HR(S_OK, graph->ConnectDirect(src->pin_at(0), sink->pin_at(0), nullptr));
+    EXPECT_HR(S_OK, graph->Reconnect(sink->pin_at(0)));
+    EXPECT_TRUE(src->pin_at(0)->is_connected());
+    MediaType other = rgb24(64, 64);
+    EXPECT_HR(VFW_E_TYPE_NOT_ACCEPTED, graph->ReconnectEx(src->pin_at(0), other.ptr()));
+    EXPECT_TRUE(sink->pin_at(0)->is_connected()) << "back on the old type";
+    control->Pause();
+    EXPECT_HR(VFW_E_NOT_STOPPED, graph->Reconnect(src->pin_at(0)));
+    control->Stop();
+}
+
+TEST_F(Graph, OneMessagePerQueuedEvent) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "GraphTestCount";
+    RegisterClassExA(&wc);
+    HWND hwnd = CreateWindowExA(0, "GraphTestCount", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(hwnd);
+    ComPtr<IMediaEventSink> sink = graph.query<IMediaEventSink>();
+    sink->Notify(EC_USER, 0, 0);  // queued before the window is known: announced by SetNotifyWindow
+    ASSERT_HR(S_OK, events->SetNotifyWindow(reinterpret_cast<OAHWND>(hwnd), WM_APP + 1, 7));
+    sink->Notify(EC_USER + 1, 0, 0);
+    sink->Notify(EC_USER + 2, 0, 0);
+    events->SetNotifyFlags(AM_MEDIAEVENT_NONOTIFY);
+    sink->Notify(EC_USER + 3, 0, 0);  // neither queued nor announced
+    MSG msg;
+    int n = 0;
+    while (PeekMessageA(&msg, hwnd, WM_APP + 1, WM_APP + 1, PM_REMOVE)) {
+        EXPECT_EQ(7, msg.lParam);
+        EXPECT_EQ(0u, msg.wParam);
+        ++n;
+    }
+    EXPECT_EQ(3, n);
+    EXPECT_TRUE(drain().empty()) << "NONOTIFY emptied the queue";
+    events->SetNotifyWindow(0, 0, 0);
+    DestroyWindow(hwnd);
 }

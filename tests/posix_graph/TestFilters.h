@@ -289,9 +289,26 @@ protected:
         if (previous == State_Stopped) {
             std::lock_guard<std::mutex> g(m_);
             ended_.clear();
+            cued_ = false;
         }
-        return S_OK;
+        return cue && previous == State_Stopped ? S_FALSE : S_OK;
     }
+    // With `cue`, a pause is complete once the first sample arrived (as a renderer's is).
+    HRESULT OnGetState(DWORD timeout, FILTER_STATE state) override {
+        if (!cue || state != State_Paused) return S_OK;
+        std::unique_lock<std::mutex> g(m_);
+        auto cued = [&] { return cued_; };
+        if (timeout == INFINITE)
+            cv_.wait(g, cued);
+        else
+            cv_.wait_for(g, std::chrono::milliseconds(timeout), cued);
+        return cued() ? S_OK : VFW_S_STATE_INTERMEDIATE;
+    }
+
+public:
+    bool cue = false;
+
+protected:
     HRESULT OnRun(REFERENCE_TIME) override {
         if (log_) log_->add(tag_ + ".Run");
         return S_OK;
@@ -308,6 +325,7 @@ private:
         {
             std::lock_guard<std::mutex> g(m_);
             times_.push_back(a);
+            cued_ = true;
         }
         cv_.notify_all();
         return S_OK;
@@ -335,6 +353,7 @@ private:
     std::vector<REFERENCE_TIME> times_;
     std::vector<In *> ended_;
     int eos_ = 0;
+    bool cued_ = false;
 };
 
 // ---- Transform: copies its input (same type out), or "decodes" WMV2 into RGB24.

@@ -914,6 +914,7 @@ HRESULT FilterImpl::Pause() {
     }
     HRESULT hr = OnPause(previous);
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    if (hr == S_FALSE && result == S_OK) result = S_FALSE;  // still cueing: GetState tells when done
     return result;
 }
 
@@ -931,7 +932,8 @@ HRESULT FilterImpl::Run(REFERENCE_TIME tStart) {
         state_ = State_Running;
     }
     HRESULT hr = OnRun(tStart);
-    return FAILED(hr) ? hr : result;
+    if (FAILED(hr)) return hr;
+    return hr == S_FALSE ? S_FALSE : result;
 }
 
 HRESULT FilterImpl::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE *State) {

@@ -324,7 +324,8 @@ public:
     //  - Stop: state Stopped, every pin Inactive (allocators decommitted, which wakes a streaming
     //    thread blocked in GetBuffer; input pins wait for a Receive in progress), then OnStop,
     //    which joins the filter's streaming threads.
-    // A hook's failure is returned; the state change stands.
+    // A hook's failure is returned; the state change stands. A hook's S_FALSE (transition not
+    // finished, e.g. a renderer waiting for its first sample) is returned as S_FALSE.
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *pClassID) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
