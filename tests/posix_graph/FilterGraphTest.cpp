@@ -163,7 +163,10 @@ TEST_F(Graph, AddFilterNamesAndMembership) {
     EXPECT_EQ(want, filter_names(graph.get()));
 
     ComPtr<IBaseFilter> found;
+    ULONG before_find = tw::ref_count(keep_[1].get());
     ASSERT_HR(S_OK, graph->FindFilterByName(OLESTR("Sink 0002"), found.out()));
+    EXPECT_EQ(keep_[1].get(), found.get());
+    EXPECT_EQ(before_find + 1, tw::ref_count(found.get()));
     EXPECT_HR(VFW_E_NOT_FOUND, graph->FindFilterByName(OLESTR("Sink 9"), found.out()));
     EXPECT_FALSE(found);
     EXPECT_HR(E_POINTER, graph->FindFilterByName(OLESTR("Sink"), nullptr));
@@ -380,6 +383,14 @@ TEST_F(Graph, EventQueueRules) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reinterpret_cast<HANDLE>(h), 0));
     drain();
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(reinterpret_cast<HANDLE>(h), 0));
+    // Without notification the handle stands for the end of the stream.
+    events->SetNotifyFlags(AM_MEDIAEVENT_NONOTIFY);
+    sink->Notify(EC_USER + 6, 0, 0);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(reinterpret_cast<HANDLE>(h), 0));
+    sink->Notify(EC_COMPLETE, S_OK, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reinterpret_cast<HANDLE>(h), 0));
+    EXPECT_TRUE(drain().empty());
+    events->SetNotifyFlags(0);
 
     HWND not_a_window = reinterpret_cast<HWND>(static_cast<intptr_t>(0x1234));
     EXPECT_HR(E_INVALIDARG, events->SetNotifyWindow(reinterpret_cast<OAHWND>(not_a_window), WM_APP + 1, 0));
