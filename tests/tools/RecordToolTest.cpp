@@ -1,0 +1,368 @@
+// tarnwick-record run as a user runs it: a child process with arguments, its output read back,
+// its files opened with libavformat.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *kTool = TARNWICK_RECORD_PATH;
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+};
+
+// A started child with its stdout and stderr read on the side.
+class Child {
+public:
+    explicit Child(const std::vector<std::string> &args) {
+        int o[2], e[2];
+        if (pipe(o) != 0 || pipe(e) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(o[1], 1);
+            dup2(e[1], 2);
+            close(o[0]), close(e[0]), close(o[1]), close(e[1]);
+            int devnull = open("/dev/null", O_RDONLY);
+            dup2(devnull, 0);
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(kTool));
+            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kTool, argv.data());
+            _exit(127);
+        }
+        close(o[1]);
+        close(e[1]);
+        out_fd_ = o[0];
+        err_fd_ = e[0];
+    }
+
+    // Reads output until `pred(out)` holds or the child ends or the time is up.
+    bool wait_for_output(const std::function<bool(const std::string &)> &pred, int seconds) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (pred(run_.out)) return true;
+            if (!pump(200)) return pred(run_.out);
+        }
+        return false;
+    }
+
+    void signal(int sig) { kill(pid_, sig); }
+
+    Outcome finish(int seconds = 120) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (pump(200) && std::chrono::steady_clock::now() < deadline) {
+        }
+        int status = 0;
+        if (std::chrono::steady_clock::now() >= deadline) kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        run_.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        close(out_fd_);
+        close(err_fd_);
+        return run_;
+    }
+
+private:
+    // One round of reading; false once both pipes are closed.
+    bool pump(int timeout_ms) {
+        pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+        int n = poll(fds, 2, timeout_ms);
+        if (n < 0) return false;
+        bool open_any = false;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP)) {
+                char buf[4096];
+                ssize_t got = read(fds[i].fd, buf, sizeof buf);
+                if (got > 0) (i == 0 ? run_.out : run_.err).append(buf, size_t(got));
+                if (got > 0) open_any = true;
+                if (got == 0) fds[i].fd = -1, (i == 0 ? out_closed_ : err_closed_) = true;
+            } else if (!(i == 0 ? out_closed_ : err_closed_)) {
+                open_any = true;
+            }
+        }
+        return open_any || !(out_closed_ && err_closed_);
+    }
+
+    pid_t pid_ = -1;
+    int out_fd_ = -1, err_fd_ = -1;
+    bool out_closed_ = false, err_closed_ = false;
+    Outcome run_;
+};
+
+Outcome run_tool(const std::vector<std::string> &args, int seconds = 120) {
+    Child c(args);
+    return c.finish(seconds);
+}
+
+struct MediaInfo {
+    bool opened = false;
+    int video = 0, audio = 0;
+    std::string vcodec, acodec;
+    int width = 0, height = 0;
+    double duration = 0;
+};
+
+MediaInfo probe(const std::string &path) {
+    MediaInfo info;
+    AVFormatContext *fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return info;
+    if (avformat_find_stream_info(fmt, nullptr) >= 0) {
+        info.opened = true;
+        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+            const AVCodecParameters *p = fmt->streams[i]->codecpar;
+            if (p->codec_type == AVMEDIA_TYPE_VIDEO) {
+                ++info.video;
+                info.vcodec = avcodec_get_name(p->codec_id);
+                info.width = p->width;
+                info.height = p->height;
+            } else if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
+                ++info.audio;
+                info.acodec = avcodec_get_name(p->codec_id);
+            }
+        }
+        if (fmt->duration > 0) info.duration = fmt->duration / double(AV_TIME_BASE);
+    }
+    avformat_close_input(&fmt);
+    return info;
+}
+
+// Decodes every packet of the file; returns the number of video frames decoded, -1 on error.
+int count_decodable_packets(const std::string &path) {
+    AVFormatContext *fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return -1;
+    int n = 0;
+    AVPacket *pkt = av_packet_alloc();
+    while (av_read_frame(fmt, pkt) >= 0) {
+        ++n;
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return n;
+}
+
+class RecordTool : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tarnwick-record-test-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+        clip_ = (dir_ / "clip.mp4").string();
+        const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25 "
+                                "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 4 -c:v libx264 -preset ultrafast "
+                                "-pix_fmt yuv420p -c:a aac -ac 2 " + clip_;
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        // A long transport stream for the interruption and broadcast runs, served slowly.
+        long_clip_ = (dir_ / "long.ts").string();
+        const std::string cmd2 = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=160x120:rate=15 "
+                                 "-f lavfi -i sine=frequency=300:sample_rate=22050 -t 60 -c:v libx264 -preset ultrafast "
+                                 "-pix_fmt yuv420p -c:a aac -ac 1 -f mpegts " + long_clip_;
+        ASSERT_EQ(std::system(cmd2.c_str()), 0) << cmd2;
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+    static std::string path(const std::string &name) { return (dir_ / name).string(); }
+
+    static fs::path dir_;
+    static std::string clip_, long_clip_;
+};
+fs::path RecordTool::dir_;
+std::string RecordTool::clip_, RecordTool::long_clip_;
+
+// Serves one file over HTTP/1.0 on 127.0.0.1 at a limited rate, to every client, until stopped.
+class SlowServer {
+public:
+    SlowServer(std::string file, size_t bytes_per_second) : file_(std::move(file)), rate_(bytes_per_second) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        listen(fd_, 8);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~SlowServer() {
+        stop_ = true;
+        shutdown(fd_, SHUT_RDWR);
+        close(fd_);
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/long.ts"; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            int c = accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            std::thread([this, c] {
+                char req[2048];
+                (void)!read(c, req, sizeof req);
+                std::ifstream in(file_, std::ios::binary);
+                std::string body((std::istreambuf_iterator<char>(in)), {});
+                std::string head = "HTTP/1.0 200 OK\r\nContent-Type: video/mp2t\r\n\r\n";
+                (void)!write(c, head.data(), head.size());
+                const size_t chunk = rate_ / 10;
+                for (size_t off = 0; off < body.size() && !stop_; off += chunk) {
+                    size_t n = std::min(chunk, body.size() - off);
+                    if (send(c, body.data() + off, n, MSG_NOSIGNAL) <= 0) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // pacing, not synchronisation
+                }
+                close(c);
+            }).detach();
+        }
+    }
+    std::string file_;
+    size_t rate_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(RecordTool, UsageErrorsExitTwoWithTheUsage) {
+    Outcome r = run_tool({});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("give a source and an output file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Usage: tarnwick-record"), std::string::npos);
+
+    r = run_tool({"--profile", "99", "a", "b"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("unknown profile '99'"), std::string::npos) << r.err;
+
+    r = run_tool({"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("--max-users"), std::string::npos);
+
+    r = run_tool({"--list-profiles"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("wmp_V80_BESTVBRVideo"), std::string::npos);
+    EXPECT_NE(r.out.find("audio only"), std::string::npos);
+}
+
+TEST_F(RecordTool, MissingSourceExitsThreeWithThePlatformsMessage) {
+    const std::string out = path("never.asf");
+    Outcome r = run_tool({path("no-such-file.mp4"), out});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("($80070002)."), std::string::npos) << r.err;
+
+    const std::string text = path("notes.txt");
+    std::ofstream(text) << "this is not media\n";
+    r = run_tool({text, out});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("($8004"), std::string::npos) << r.err;
+}
+
+TEST_F(RecordTool, UnwritableOutputExitsFour) {
+    Outcome r = run_tool({clip_, path("no-such-dir/out.asf")});
+    EXPECT_EQ(r.code, 4) << r.out << r.err;
+    EXPECT_NE(r.err.find("($8007"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("no-such-dir")));
+}
+
+TEST_F(RecordTool, RecordsAClipIntoAValidFileAndSummarises) {
+    const std::string out = path("clip.asf");
+    Outcome r = run_tool({clip_, out});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_EQ(m.video, 1);
+    EXPECT_EQ(m.audio, 1);
+    EXPECT_EQ(m.vcodec, "wmv2");
+    EXPECT_EQ(m.acodec, "wmav2");
+    EXPECT_EQ(m.width, 320);
+    EXPECT_EQ(m.height, 240);
+    EXPECT_NEAR(m.duration, 4.0, 0.5);
+    EXPECT_NE(r.out.find("recorded 00:0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("end of source"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("audio + video"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(out), std::string::npos);
+}
+
+TEST_F(RecordTool, DurationEndsTheRecordingThere) {
+    const std::string out = path("short.asf");
+    Outcome r = run_tool({"--duration", "1.5", "--profile", "wmp_V80_256Video", clip_, out});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_NEAR(m.duration, 1.5, 0.5);
+    EXPECT_NE(r.out.find("duration reached"), std::string::npos) << r.out;
+}
+
+TEST_F(RecordTool, InterruptFinishesAPlayableFile) {
+    SlowServer server(long_clip_, 40000);
+    const std::string out = path("interrupted.asf");
+    Child c({server.url(), out});
+    ASSERT_TRUE(c.wait_for_output([](const std::string &o) { return o.find("recording 00:0") != std::string::npos &&
+                                                                        o.find("recording 00:00.0") == std::string::npos; },
+                                  60));
+    c.signal(SIGINT);
+    Outcome r = c.finish();
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_GT(m.duration, 0.5);
+    EXPECT_GT(count_decodable_packets(out), 10);
+}
+
+TEST_F(RecordTool, BroadcastReachesAnMmshClient) {
+    SlowServer server(long_clip_, 60000);
+    const std::string out = path("broadcast.asf");
+    Child c({"--port", "0", "--max-users", "2", server.url(), out});
+    // --port 0 is refused: the writer broadcasts only on a real port number.
+    Outcome refused = c.finish();
+    EXPECT_EQ(refused.code, 2);
+
+    // Find a free port, then serve on it.
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    const int port = ntohs(a.sin_port);
+    close(s);
+
+    Child rec({"--port", std::to_string(port), "--max-users", "2", server.url(), out});
+    ASSERT_TRUE(rec.wait_for_output([](const std::string &o) { return o.find("serving  http://") != std::string::npos; }, 60));
+    const std::string client = "ffmpeg -nostdin -hide_banner -loglevel error -y -t 2 -i mmsh://127.0.0.1:" +
+                               std::to_string(port) + "/ -f null - ";
+    EXPECT_EQ(std::system(client.c_str()), 0) << client;
+    rec.signal(SIGTERM);
+    Outcome r = rec.finish();
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(probe(out).opened);
+}

@@ -1,0 +1,352 @@
+#include "tools/record/Recorder.h"
+
+#include "dsgraph/ASFWriter.h"
+#include "dsgraph/FilterGraph.h"
+#include "framework/MessageWindow.h"
+#include "platform/console.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace tw::record {
+
+namespace {
+
+constexpr UINT WM_INTERRUPT = WM_APP + 20;
+constexpr UINT WM_FINISH = WM_APP + 21;
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
+
+enum class Stop { none, complete, duration, interrupted, failed };
+
+uint64_t file_size(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+std::string format_time(double seconds) {
+    if (seconds < 0) seconds = 0;
+    const long long tenths = static_cast<long long>(seconds * 10 + 0.5);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld.%lld", tenths / 600, (tenths / 10) % 60, tenths % 10);
+    return buf;
+}
+
+std::string format_bytes(uint64_t n) {
+    char buf[32];
+    if (n < 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.1f kB", n / 1024.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.2f MB", n / (1024.0 * 1024.0));
+    return buf;
+}
+
+// The network sink the writer broadcasts through, when it has one.
+ComPtr<IWMWriterNetworkSink> network_sink(TASFWriter &writer) {
+    ComPtr<IServiceProvider> provider;
+    if (FAILED(writer.QueryInterface(iid_of<IServiceProvider>(), provider.out_void()))) return {};
+    ComPtr<IWMWriterAdvanced2> advanced;
+    if (FAILED(provider->QueryService(IID_IWMWriterAdvanced2, IID_IWMWriterAdvanced2, advanced.out_void())))
+        return {};
+    DWORD count = 0;
+    if (FAILED(advanced->GetSinkCount(&count))) return {};
+    for (DWORD i = 0; i < count; ++i) {
+        ComPtr<IWMWriterSink> sink;
+        if (SUCCEEDED(advanced->GetSink(i, sink.out())) && sink)
+            if (auto net = sink.query<IWMWriterNetworkSink>()) return net;
+    }
+    return {};
+}
+
+std::string host_url(IWMWriterNetworkSink *sink) {
+    DWORD len = 0;
+    sink->GetHostURL(nullptr, &len);
+    if (len == 0 || len > 4096) return {};
+    tw::wstring buf(len, 0);
+    if (FAILED(sink->GetHostURL(buf.data(), &len))) return {};
+    buf.resize(std::char_traits<WCHAR>::length(buf.c_str()));
+    return to_utf8(buf);
+}
+
+// "video 320x240 (WMV2) + audio 44100 Hz 2 ch (WMA)" from the writer's connected input pins.
+std::string describe_streams(TASFWriter &writer) {
+    ComPtr<IBaseFilter> filter;
+    if (FAILED(writer.MemberFilter(filter.out())) || !filter) return {};
+    TPinList pins(filter.get());
+    std::string text;
+    for (int i = 0; i < pins.Count(); ++i) {
+        ComPtr<IPin> pin = pins.Items(i);
+        AM_MEDIA_TYPE mt{};
+        if (FAILED(pin->ConnectionMediaType(&mt))) continue;
+        std::string one;
+        if (IsEqualGUID(mt.majortype, MEDIATYPE_Video))
+            one = "video";
+        else if (IsEqualGUID(mt.majortype, MEDIATYPE_Audio))
+            one = "audio";
+        else
+            one = "stream";
+        if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+        if (mt.pUnk) mt.pUnk->Release();
+        text += (text.empty() ? "" : " + ") + one;
+    }
+    return text;
+}
+
+class Session {
+public:
+    Session(const Options &o, std::FILE *out, std::FILE *err) : o_(o), out_(out), err_(err) {
+        tty_ = !o.quiet && (out == stdout ? stdout_is_terminal() : false);
+    }
+
+    int run(Summary *summary);
+
+private:
+    LRESULT on_message(UINT msg, WPARAM wp, LPARAM lp);
+    void tick();
+    void finish(Stop why);
+    double position_seconds();
+    double duration_seconds();
+    void say(const char *fmt, const std::string &a = {}, const std::string &b = {});
+
+    const Options &o_;
+    std::FILE *out_;
+    std::FILE *err_;
+    bool tty_ = false;
+    HWND window_ = nullptr;
+    Stop stop_ = Stop::none;
+    HRESULT failure_ = S_OK;
+    int interrupts_ = 0;
+    bool duration_by_graph_ = false;  // the source itself stops at --duration
+    double source_seconds_ = 0;       // length of the source, when known
+    std::chrono::steady_clock::time_point started_;
+    double last_position_ = 0;
+    TFilterGraph *graph_ = nullptr;
+    TASFWriter *writer_ = nullptr;
+    ComPtr<IMediaSeeking> seeking_;
+    ComPtr<IWMWriterNetworkSink> sink_;
+    size_t progress_width_ = 0;
+};
+
+void Session::say(const char *fmt, const std::string &a, const std::string &b) {
+    if (o_.quiet) return;
+    std::fprintf(out_, fmt, a.c_str(), b.c_str());
+    std::fflush(out_);
+}
+
+double Session::position_seconds() {
+    REFERENCE_TIME t = 0;
+    if (seeking_ && SUCCEEDED(seeking_->GetCurrentPosition(&t)) && t >= 0) last_position_ = double(t) / kUnitsPerSecond;
+    return last_position_;
+}
+
+double Session::duration_seconds() {
+    REFERENCE_TIME t = 0;
+    if (seeking_ && SUCCEEDED(seeking_->GetDuration(&t)) && t > 0) return double(t) / kUnitsPerSecond;
+    return 0;
+}
+
+LRESULT Session::on_message(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_TIMER:
+        tick();
+        return 0;
+    case WM_INTERRUPT:
+        // The first interruption finishes the file; a second one while finishing is ignored
+        // rather than losing what was recorded.
+        if (++interrupts_ == 1) finish(Stop::interrupted);
+        return 0;
+    case WM_FINISH:
+        finish(static_cast<Stop>(wp));
+        return 0;
+    default:
+        return DefWindowProcA(window_, msg, wp, lp);
+    }
+}
+
+void Session::finish(Stop why) {
+    if (stop_ != Stop::none) return;
+    stop_ = why;
+    PostQuitMessage(0);
+}
+
+void Session::tick() {
+    const double pos = position_seconds();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    if (o_.duration && !duration_by_graph_ && (seeking_ ? pos : wall) >= *o_.duration) finish(Stop::duration);
+    if (o_.quiet) return;
+
+    const double total = o_.duration ? *o_.duration : duration_seconds();
+    std::string line = "recording " + format_time(pos);
+    if (total > 0) line += " / " + format_time(total);
+    line += "  " + format_bytes(file_size(o_.output));
+    if (wall > 0.5) {
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "  %.1fx", pos / wall);
+        line += speed;
+    }
+    if (sink_) {
+        ComPtr<IWMClientConnections> clients = sink_.query<IWMClientConnections>();
+        DWORD n = 0;
+        if (clients && SUCCEEDED(clients->GetClientCount(&n))) line += "  clients " + std::to_string(n);
+    }
+    if (tty_) {
+        std::string padded = line;
+        if (padded.size() < progress_width_) padded.append(progress_width_ - padded.size(), ' ');
+        progress_width_ = line.size();
+        std::fprintf(out_, "\r%s", padded.c_str());
+    } else {
+        // Plain lines, once a second, for logs and pipes.
+        static double last = -1;
+        if (wall - last < 1.0) return;
+        last = wall;
+        std::fprintf(out_, "%s\n", line.c_str());
+    }
+    std::fflush(out_);
+}
+
+int Session::run(Summary *summary) {
+    window_ = AllocateHWnd([this](UINT m, WPARAM w, LPARAM l) { return on_message(m, w, l); });
+    watch_interrupts(window_, WM_INTERRUPT);
+
+    TFilterGraph graph(nullptr);
+    TASFWriter writer(nullptr);
+    graph_ = &graph;
+    writer_ = &writer;
+    graph.SetName("FilterGraph1");
+    writer.SetName("ASFWriter1");
+    graph.SetMode(gmCapture);
+    graph.SetGraphEdit(o_.graph_edit);
+    if (!o_.log_file.empty()) graph.SetLogFile(o_.log_file);
+    writer.SetFilterGraph(&graph);
+    writer.SetPort(o_.port);
+    writer.SetMaxUsers(o_.max_users);
+
+    // Events arrive on this thread while the loop runs; a handler only notes what happened, the
+    // loop stops the graph after the drain has finished.
+    graph.OnGraphComplete = [this](TObject *, HRESULT, IBaseFilter *) {
+        PostMessageA(window_, WM_FINISH, static_cast<WPARAM>(Stop::complete), 0);
+    };
+    graph.OnGraphErrorAbort = [this](TObject *, HRESULT hr) {
+        if (failure_ == S_OK) failure_ = hr;
+        PostMessageA(window_, WM_FINISH, static_cast<WPARAM>(Stop::failed), 0);
+    };
+    graph.OnGraphUserAbort = [this](TObject *) {
+        PostMessageA(window_, WM_FINISH, static_cast<WPARAM>(Stop::complete), 0);
+    };
+
+    int code = kExitOk;
+    int stage = kExitRuntime;
+    try {
+        writer.SetFileName(o_.output);
+        writer.SetProfile(o_.profile);
+        graph.EmptyGraph();
+        graph.SetActive(true);
+        graph.EmptyGraph();
+
+        stage = kExitSource;
+        say("source   %s\n", o_.source);
+        HRESULT hr = graph.RenderSource(to_wide(o_.source));
+        if (hr == VFW_S_PARTIAL_RENDER || hr == VFW_S_AUDIO_NOT_RENDERED || hr == VFW_S_VIDEO_NOT_RENDERED)
+            say("note     %s\n", hr == VFW_S_AUDIO_NOT_RENDERED   ? std::string("the audio stream is not recorded")
+                                 : hr == VFW_S_VIDEO_NOT_RENDERED ? std::string("the video stream is not recorded")
+                                                                  : std::string("some streams are not recorded"));
+
+        graph.QueryInterface(iid_of<IMediaSeeking>(), seeking_.out_void());
+        if (o_.duration && seeking_) {
+            // Let the source end the recording at the stop time: the file then ends exactly
+            // there. Sources that cannot seek (live URLs) are stopped by the clock instead.
+            REFERENCE_TIME stop = static_cast<REFERENCE_TIME>(*o_.duration * kUnitsPerSecond);
+            source_seconds_ = duration_seconds();
+            duration_by_graph_ = SUCCEEDED(
+                seeking_->SetPositions(nullptr, AM_SEEKING_NoPositioning, &stop, AM_SEEKING_AbsolutePositioning));
+        }
+
+        stage = kExitOutput;
+        say("output   %s (%s)\n", o_.output, tw::ProfileNames[o_.profile]);
+        if (!graph.RunGraph()) throw Exception("the graph cannot be run");
+        stage = kExitRuntime;
+        started_ = std::chrono::steady_clock::now();
+
+        if (o_.port && o_.max_users) {
+            sink_ = network_sink(writer);
+            if (sink_)
+                say("serving  %s (at most %s clients)\n", host_url(sink_.get()), std::to_string(o_.max_users));
+            else
+                say("note     %s%s\n", "the broadcast could not be started");
+        }
+
+        SetTimer(window_, kProgressTimer, 250, nullptr);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        KillTimer(window_, kProgressTimer);
+        if (tty_ && progress_width_) std::fprintf(out_, "\n");
+
+        const double recorded = position_seconds();
+        // A source told to stop at --duration ends with EC_COMPLETE like any other.
+        if (stop_ == Stop::complete && duration_by_graph_ && (source_seconds_ <= 0 || source_seconds_ > *o_.duration))
+            stop_ = Stop::duration;
+        graph.StopGraph();  // the writer finishes the file
+        std::string streams = describe_streams(writer);
+        sink_ = nullptr;
+        seeking_ = nullptr;
+        graph.EmptyGraph();
+        graph.SetActive(false);
+
+        if (stop_ == Stop::failed) {
+            std::fprintf(err_, "tarnwick-record: the recording broke off: %s ($%08X).\n",
+                         DirectShowErrorText(failure_).c_str(), static_cast<unsigned>(failure_));
+            code = kExitRuntime;
+        }
+        Summary s;
+        s.seconds = recorded;
+        s.bytes = file_size(o_.output);
+        s.streams = streams;
+        s.stop_reason = stop_ == Stop::complete      ? "end of source"
+                        : stop_ == Stop::duration    ? "duration reached"
+                        : stop_ == Stop::interrupted ? "interrupted"
+                                                     : "stream error";
+        if (!o_.quiet) {
+            std::fprintf(out_, "recorded %s (%s), %s, %s\n", format_time(s.seconds).c_str(), s.stop_reason.c_str(),
+                         format_bytes(s.bytes).c_str(), s.streams.empty() ? "no streams" : s.streams.c_str());
+            std::fprintf(out_, "file     %s\n", o_.output.c_str());
+        }
+        if (summary) *summary = s;
+    } catch (const Exception &e) {
+        if (tty_ && progress_width_) std::fprintf(out_, "\n");
+        // The message as the window's error report would show it: a period appended when the
+        // last character sorts after ".".
+        std::string m = e.Message();
+        if (!m.empty() && static_cast<unsigned char>(m.back()) > '.') m += '.';
+        std::fprintf(err_, "tarnwick-record: %s\n", m.c_str());
+        code = stage;
+        seeking_ = nullptr;
+        sink_ = nullptr;
+        try {
+            graph.EmptyGraph();
+        } catch (const Exception &) {
+            // Already reporting the first failure; the deactivation below releases the rest.
+        }
+        graph.SetActive(false);
+    }
+    writer.SetFilterGraph(nullptr);
+    DeallocateHWnd(window_);
+    window_ = nullptr;
+    return code;
+}
+
+}  // namespace
+
+int record(const Options &options, std::FILE *out, std::FILE *err, Summary *summary) {
+    Session s(options, out, err);
+    return s.run(summary);
+}
+
+}  // namespace tw::record
