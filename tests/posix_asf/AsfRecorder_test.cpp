@@ -306,6 +306,13 @@ TEST(AsfRecorder, SinkGetsHeaderPacketsAndEnd) {
     // The live header is marked as a broadcast (File Properties flags, bit 0).
     ASSERT_GT(sink.header.size(), 30u + 88u);
     EXPECT_EQ(sink.header[30 + 88] & 1, 1);
+    // It ends with the data object's start, sized 50: readers take that as a live stream
+    // (a size below 24 makes some of them reject the file).
+    size_t d = sink.header.size() - 50;
+    uint64_t data_size = 0;
+    for (int i = 0; i < 8; ++i) data_size |= uint64_t(sink.header[d + 16 + i]) << (8 * i);
+    EXPECT_EQ(data_size, 50u);
+    EXPECT_EQ(sink.header[d], 0x36);  // {75B22636-...}: Data Object
 }
 
 TEST(AsfRecorder, KilledRecordingStillPlays) {

@@ -258,15 +258,14 @@ Bytes AsfMuxer::header(bool live, const AsfTotals *totals) const {
     w.end(hdr);
     for (int i = 0; i < 4; ++i) b[count_at + i] = uint8_t(objects >> (8 * i));
 
-    // Start of the data object. While growing, its size is zero (unknown).
-    size_t data_at = w.size();
+    // Start of the data object. While growing, its size is that of the start alone: readers
+    // take a data object of 50 bytes as a live one whose packets run to the end of the file.
     w.guid(kDataObject);
-    w.u64(final_form ? 50 + totals->packets * layout_.packet_size : 0);
+    w.u64(final_form ? 50 + totals->packets * layout_.packet_size : 50);
     w.bytes(file_id_, 16);
     w.u64(final_form ? totals->packets : 0);
     w.u8(1);
     w.u8(1);
-    (void)data_at;
     return b;
 }
 
@@ -279,7 +278,9 @@ void AsfMuxer::begin_packet() {
 void AsfMuxer::add(int stream_number, const uint8_t *data, size_t size, int64_t pts_ms, int64_t duration_ms,
                    bool key) {
     int sn = stream_number & 0x7F;
-    if (pts_ms < 0) pts_ms = 0;
+    // Times before zero (an audio encoder's priming frame) stay in the preroll, which every
+    // presentation time includes; send times cannot go below zero.
+    pts_ms = std::max<int64_t>(pts_ms, -int64_t(layout_.preroll_ms));
     uint32_t pres = uint32_t(pts_ms + layout_.preroll_ms);
     uint8_t object = object_no_[sn]++;
     uint64_t first_packet = packet_no_;
@@ -287,8 +288,8 @@ void AsfMuxer::add(int stream_number, const uint8_t *data, size_t size, int64_t 
     do {
         if (payloads_ == 0) {
             begin_packet();
-            packet_send_ms_ = pts_ms;
-            packet_end_ms_ = pts_ms;
+            packet_send_ms_ = std::max<int64_t>(pts_ms, 0);
+            packet_end_ms_ = packet_send_ms_;
         }
         size_t room = packet_.size() - pos_;
         if (room <= kPayloadHeader || payloads_ == kMaxPayloads) {

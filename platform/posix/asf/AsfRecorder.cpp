@@ -282,6 +282,9 @@ protected:
     virtual void process(const Raw &r) = 0;
     virtual void finish() = 0;
     void emit(const AVPacket *pkt, AVRational tb) {
+        // An audio encoder's priming frame decodes to the time before the start: left out, the
+        // streams start together at zero and the file lasts as long as its input.
+        if (pkt->duration > 0 && pkt->pts + pkt->duration <= 0) return;
         Encoded e{Bytes(pkt->data, pkt->data + pkt->size), to_ms(pkt->pts, tb),
                   std::max<int64_t>(to_ms(pkt->duration, tb), 0), (pkt->flags & AV_PKT_FLAG_KEY) != 0};
         hub_->submit(index_, std::move(e));
