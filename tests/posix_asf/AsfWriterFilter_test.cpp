@@ -254,6 +254,7 @@ TEST(AsfWriterFilter, RecordsThroughTheGraph) {
         EXPECT_EQ(e.p1, S_OK);
         EXPECT_EQ(e.p2, LONG_PTR(static_cast<IBaseFilter *>(rig.writer.get())));
         EXPECT_EQ(adv->AddSink(sink.get()), NS_E_INVALID_REQUEST);  // not while writing
+        EXPECT_EQ(rig.writer.query<IConfigAsfWriter>()->ConfigureFilterUsingProfileGuid(guid_of(9)), VFW_E_WRONG_STATE);
         LONGLONG pos = 0;
         rig.writer.query<IMediaSeeking>()->GetCurrentPosition(&pos);
         EXPECT_NEAR(double(pos), 3e7, 1e6);

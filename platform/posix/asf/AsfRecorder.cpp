@@ -702,7 +702,7 @@ struct Recorder::Impl {
     std::unique_ptr<Hub> hub;
     std::vector<std::unique_ptr<Worker>> workers;
     RecorderOptions options;
-    bool stopped = false;
+    std::atomic<bool> stopped{false};
     HRESULT result = S_OK;
 };
 
@@ -721,6 +721,7 @@ Recorder::Recorder(int profile) : profile_(profile), settings_(profile_streams(p
     }
     video_formats_.resize(inputs_.size());
     audio_formats_.resize(inputs_.size());
+    ended_ = std::make_unique<std::atomic<bool>[]>(inputs_.size());
 }
 
 Recorder::~Recorder() { stop(); }
@@ -802,7 +803,7 @@ HRESULT Recorder::error() const { return impl_ && impl_->hub ? impl_->hub->error
 
 HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop) {
     if (input >= inputs_.size() || inputs_[input].kind != StreamKind::kVideo) return E_INVALIDARG;
-    if (!started_ || impl_->stopped || inputs_[input].ended) return E_UNEXPECTED;
+    if (!started_ || impl_->stopped || ended_[input].load()) return E_UNEXPECTED;
     if (impl_->hub->aborted()) return impl_->hub->error();
     size_t need = video_frame_bytes(video_formats_[input]);
     if (need == 0) return E_UNEXPECTED;
@@ -820,7 +821,7 @@ HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int
 
 HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int64_t start) {
     if (input >= inputs_.size() || inputs_[input].kind != StreamKind::kAudio) return E_INVALIDARG;
-    if (!started_ || impl_->stopped || inputs_[input].ended) return E_UNEXPECTED;
+    if (!started_ || impl_->stopped || ended_[input].load()) return E_UNEXPECTED;
     if (impl_->hub->aborted()) return impl_->hub->error();
     const AudioFormat &f = audio_formats_[input];
     if (f.sample_rate <= 0) return E_UNEXPECTED;
@@ -839,8 +840,7 @@ HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int
 }
 
 void Recorder::end_of_stream(size_t input) {
-    if (input >= inputs_.size() || !started_ || impl_->stopped || inputs_[input].ended) return;
-    inputs_[input].ended = true;
+    if (input >= inputs_.size() || !started_ || impl_->stopped || ended_[input].exchange(true)) return;
     for (size_t w : inputs_[input].workers) impl_->workers[w]->end();
 }
 

@@ -88,7 +88,8 @@ public:
     // Fails once the recording is aborted or stopped, or for a buffer too short for its format.
     HRESULT push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop);
     HRESULT push_audio(size_t input, const uint8_t *data, size_t size, int64_t start);
-    // No more data on this input: its streams are finished (queued data first).
+    // No more data on this input: its streams are finished (queued data first). Any thread;
+    // a second call for the same input does nothing.
     void end_of_stream(size_t input);
 
     // Ends every input and waits until everything queued is encoded and written (the file stays
@@ -113,7 +114,6 @@ private:
         StreamKind kind;
         int first_stream;
         std::vector<size_t> workers;
-        bool ended = false;
     };
     int profile_;
     std::vector<StreamSetting> settings_;
@@ -121,6 +121,8 @@ private:
     std::vector<VideoFormat> video_formats_;
     std::vector<AudioFormat> audio_formats_;
     std::unique_ptr<Impl> impl_;
+    // Per input: its end was queued. Set from whichever streaming thread ends it.
+    std::unique_ptr<std::atomic<bool>[]> ended_;
     bool started_ = false;
     std::atomic<int64_t> position_{0};
 };
