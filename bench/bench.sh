@@ -32,9 +32,9 @@ make_clip 60 "$WORK/clip60.mp4"
 
 # Prints "seconds peak_kB" of one run of the command.
 measure() {
-  local t
-  t=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 )
-  echo "$t"
+  /usr/bin/time -o "$WORK/time.txt" -f "%e %M" "$@" >/dev/null 2>"$WORK/stderr.txt" || {
+    echo "failed: $*" >&2; cat "$WORK/stderr.txt" >&2; exit 1; }
+  tail -1 "$WORK/time.txt"
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
@@ -44,7 +44,7 @@ for ((i = 1; i <= RUNS; i++)); do
   read -r t m < <(measure "$REC" --quiet --profile wmp_V80_384Video "$WORK/clip60.mp4" "$WORK/tarnwick.asf")
   tw_times+=("$t"); tw_mem+=("$m")
   read -r t m < <(measure ffmpeg -nostdin -hide_banner -loglevel error -y -i "$WORK/clip60.mp4" \
-    -vf "scale=320:240" -r 30000/1001 -c:v wmv2 -b:v 352k -g 240 -bufsize 1760k \
+    -vf "scale=320:240" -r 30000/1001 -c:v wmv2 -b:v 352k -g 240 -maxrate 352k -bufsize 1760k \
     -c:a wmav2 -b:a 32k -ar 44100 -ac 2 -f asf "$WORK/ffmpeg.asf")
   ff_times+=("$t"); ff_mem+=("$m")
   echo "run $i: tarnwick ${tw_times[-1]} s ${tw_mem[-1]} kB, ffmpeg ${ff_times[-1]} s ${ff_mem[-1]} kB"
