@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <filesystem>
+#include <future>
+#include <sstream>
 #include <fstream>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -392,4 +397,89 @@ TEST(AsfWriterFilter, FullDiskEndsWithErrorAbortAndPlayableFile) {
     ASSERT_NE(info.first_video(), nullptr);
     EXPECT_GT(info.first_video()->decoded, 10);
     EXPECT_EQ(info.first_video()->decode_errors, 0);
+}
+
+namespace {
+// Signals when a client has connected to a network sink.
+class ConnectWaiter final : public ComObject<IWMStatusCallback> {
+public:
+    HRESULT STDMETHODCALLTYPE OnStatus(WMT_STATUS s, HRESULT, WMT_ATTR_DATATYPE, BYTE *, void *) override {
+        if (s == WMT_CLIENT_CONNECT || s == WMT_CLIENT_CONNECT_EX) {
+            std::lock_guard lk(m_);
+            ++connects_;
+            cv_.notify_all();
+        }
+        return S_OK;
+    }
+    bool wait(double seconds) {
+        std::unique_lock lk(m_);
+        return cv_.wait_for(lk, std::chrono::duration<double>(seconds), [&] { return connects_ > 0; });
+    }
+
+protected:
+    void *GetInterface(REFIID riid) override { return answer<IWMStatusCallback>(riid); }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    int connects_ = 0;
+};
+
+struct Output {
+    int status;
+    std::string text;
+};
+Output run_command(const std::string &cmd) {
+    Output out{-1, {}};
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.text.append(buf, n);
+    out.status = pclose(p);
+    return out;
+}
+}  // namespace
+
+// The writer's packets reach an HTTP client of the platform's network sink, which decodes them.
+TEST(AsfWriterFilter, BroadcastsThroughTheNetworkSink) {
+    ComPtr<IWMWriterNetworkSink> net;
+    ASSERT_EQ(WMCreateWriterNetworkSink(net.out()), S_OK);
+    DWORD port = 0;
+    ASSERT_EQ(net->Open(&port), S_OK);
+    ASSERT_NE(port, 0u);
+    auto waiter = ComPtr<ConnectWaiter>::adopt(new ConnectWaiter());
+    auto reg = net.query<IWMRegisterCallback>();
+    ASSERT_TRUE(reg);
+    ASSERT_EQ(reg->Advise(waiter.get(), nullptr), S_OK);
+
+    Rig rig;
+    SourceSpec spec;
+    spec.seconds = 4;
+    ASSERT_EQ(rig.build(9, spec, temp_dir() + "/broadcast.asf"), S_OK);
+    ComPtr<IWMWriterAdvanced2> adv;
+    rig.writer.query<IServiceProvider>()->QueryService(IID_IWMWriterAdvanced2, IID_IWMWriterAdvanced2, adv.out_void());
+    ASSERT_EQ(adv->AddSink(net.get()), S_OK);
+
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    auto client = std::async(std::launch::async, [url] {
+        return run_command("ffmpeg -nostdin -v error -i " + url + " -f framemd5 - 2>&1");
+    });
+    ASSERT_TRUE(waiter->wait(30)) << "the client did not connect";
+    ASSERT_EQ(rig.run(), S_OK);
+    ASSERT_TRUE(rig.graph->wait_for(EC_COMPLETE, 60));
+    rig.stop();  // ends the broadcast: the client reads to the end
+    Output out = client.get();
+    EXPECT_EQ(out.status, 0) << out.text;
+    int audio = 0, video = 0;
+    std::istringstream lines(out.text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("0,", 0) == 0) ++audio;
+        if (line.rfind("1,", 0) == 0) ++video;
+    }
+    EXPECT_GT(video, 2 * 29) << out.text;
+    EXPECT_GT(audio, 20) << out.text;
+    reg->Unadvise(waiter.get(), nullptr);
+    EXPECT_EQ(adv->RemoveSink(net.get()), S_OK);
+    EXPECT_EQ(net->Close(), S_OK);
 }

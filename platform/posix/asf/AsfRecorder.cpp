@@ -18,6 +18,7 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 
 namespace tw::posix::asf {
@@ -134,7 +135,12 @@ public:
 
     AsfMuxer &mux() { return mux_; }
 
-    void start() { thread_ = std::thread([this] { output_loop(); }); }
+    void start() {
+        thread_ = std::thread([this] {
+            pthread_setname_np(pthread_self(), "asf-output");
+            output_loop();
+        });
+    }
 
     // From a worker: one encoded object of layout stream `i`.
     void submit(size_t i, Encoded e) {
@@ -267,9 +273,13 @@ public:
     virtual HRESULT open() = 0;
     virtual void fill(AsfStream &s) = 0;
 
-    void start(Hub *hub) {
+    void start(Hub *hub, const char *name) {
         hub_ = hub;
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this, name] {
+            // Named for profilers and debuggers: "asf-audio", "asf-video1", ...
+            pthread_setname_np(pthread_self(), name);
+            run();
+        });
     }
     bool push(RawPtr r) { return q_.push(std::move(r)); }
     void end() { q_.push_always(std::make_shared<Raw>(Raw{{}, 0, -1, true})); }
@@ -793,7 +803,10 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
     }
     for (PacketSink *s : impl->options.sinks) s->on_header(header);
     impl->hub->start();
-    for (auto &w : impl->workers) w->start(p->hub.get());
+    static const char *const kNames[] = {"asf-audio", "asf-video1", "asf-video2", "asf-video3", "asf-video4", "asf-video"};
+    int videos = 0;
+    for (size_t w = 0; w < impl->workers.size(); ++w)
+        impl->workers[w]->start(p->hub.get(), settings_[w].kind == StreamKind::kAudio ? kNames[0] : kNames[std::min(++videos, 5)]);
     impl_ = std::move(impl);
     started_ = true;
     return S_OK;
