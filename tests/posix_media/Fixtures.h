@@ -49,6 +49,7 @@ inline const std::map<std::string, std::string> &recipes() {
         {"mjpeg_pcm_161x97.avi",
          "-f lavfi -i testsrc=size=161x97:rate=15:duration=2 -f lavfi -i sine=sample_rate=22050:duration=2 "
          "-c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le"},
+        {"mjpeg_4s.avi", "-f lavfi -i testsrc=size=160x120:rate=15:duration=4 -c:v mjpeg -pix_fmt yuvj420p"},
         {"mpeg2_mp2.ts",
          "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi -i sine=duration=2 -c:v mpeg2video -c:a mp2"},
         {"audio_only.wav", "-f lavfi -i sine=duration=2:sample_rate=44100 -ac 2"},

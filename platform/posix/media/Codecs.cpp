@@ -101,7 +101,8 @@ HRESULT Decoder::open(const AVCodecParameters *par, int threads) {
 HRESULT Decoder::send(const AVPacket *pkt) {
     if (!ctx_) return E_UNEXPECTED;
     int err = avcodec_send_packet(ctx_.get(), pkt);
-    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;  // caller drains frames first
+    if (err == AVERROR(EAGAIN)) return S_FALSE;  // take frames out, then send it again
+    if (err == AVERROR_EOF) return S_OK;           // already draining: nothing more goes in
     if (err < 0) {
         ++errors_in_row_;
         return err == AVERROR(ENOMEM) ? E_OUTOFMEMORY : VFW_E_INVALID_FILE_FORMAT;
@@ -128,8 +129,9 @@ void Decoder::flush() {
 
 // ---- VideoConverter
 
-void VideoConverter::set_output(VideoFormat f, int width, int height) {
+void VideoConverter::set_output(VideoFormat f, int width, int height, bool top_down) {
     format_ = f;
+    top_down_ = top_down;
     width_ = width;
     height_ = height;
     layout_ = picture_layout(f, width, height);
@@ -138,10 +140,32 @@ void VideoConverter::set_output(VideoFormat f, int width, int height) {
 HRESULT VideoConverter::convert(const AVFrame *frame, uint8_t *dst) {
     if (!frame || frame->width <= 0 || frame->height <= 0 || layout_.size == 0) return E_FAIL;
     const VideoFormatInfo &info = video_format_info(format_);
+    // JPEG's full-range formats are the plain ones with the range set apart.
+    AVPixelFormat in = (AVPixelFormat)frame->format;
+    bool full_range = frame->color_range == AVCOL_RANGE_JPEG;
+    switch (in) {
+    case AV_PIX_FMT_YUVJ420P: in = AV_PIX_FMT_YUV420P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ422P: in = AV_PIX_FMT_YUV422P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ444P: in = AV_PIX_FMT_YUV444P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ440P: in = AV_PIX_FMT_YUV440P; full_range = true; break;
+    default: break;
+    }
     // The cached call frees the old context itself when it cannot reuse it.
-    sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, (AVPixelFormat)frame->format,
-                                    width_, height_, info.pix, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    SwsContext *prev = sws_.get();
+    sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, in, width_, height_, info.pix,
+                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!sws_) return E_FAIL;
+    if (sws_.get() != prev || full_range != full_range_) {
+        // YUV out is video range, as DirectShow's YUV types are; RGB is full range.
+        int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
+        if (sws_getColorspaceDetails(sws_.get(), &inv_table, &src_range, &table, &dst_range, &brightness, &contrast,
+                                     &saturation) >= 0) {
+            bool rgb = info.fourcc == 0;
+            sws_setColorspaceDetails(sws_.get(), inv_table, full_range ? 1 : 0, table, rgb ? 1 : 0,
+                                     brightness, contrast, saturation);
+        }
+        full_range_ = full_range;
+    }
 
     uint8_t *planes[4] = {};
     int strides[4] = {};
@@ -153,7 +177,7 @@ HRESULT VideoConverter::convert(const AVFrame *frame, uint8_t *dst) {
         std::swap(planes[1], planes[2]);
         std::swap(strides[1], strides[2]);
     }
-    if (info.bottom_up) {  // start at the last row and walk upwards
+    if (info.bottom_up && !top_down_) {  // start at the last row and walk upwards
         planes[0] += (size_t)strides[0] * (height_ - 1);
         strides[0] = -strides[0];
     }

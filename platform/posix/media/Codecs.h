@@ -55,8 +55,9 @@ public:
     bool is_open() const { return ctx_ != nullptr; }
     AVCodecContext *context() const { return ctx_.get(); }
 
-    // Sends one packet; nullptr starts draining. S_OK, or the failure (VFW_E_INVALID_FILE_FORMAT
-    // for data the decoder rejects).
+    // Sends one packet; nullptr starts draining. S_OK; S_FALSE when the decoder's output is
+    // full (receive every frame, then send the packet again); or the failure
+    // (VFW_E_INVALID_FILE_FORMAT for data the decoder rejects).
     HRESULT send(const AVPacket *pkt);
     // S_OK with a frame; S_FALSE when more input is needed or the decoder is drained.
     HRESULT receive(AVFrame *frame);
@@ -74,7 +75,9 @@ private:
 // Converts decoded pictures into one output format and size, keeping its swscale context.
 class VideoConverter {
 public:
-    void set_output(VideoFormat f, int width, int height);
+    // `top_down` only matters for RGB: rows top first (a negative biHeight) instead of the
+    // usual bottom first.
+    void set_output(VideoFormat f, int width, int height, bool top_down = false);
     // Writes `frame` into `dst` (at least layout().size bytes). S_OK or E_FAIL.
     HRESULT convert(const AVFrame *frame, uint8_t *dst);
     const PictureLayout &layout() const { return layout_; }
@@ -82,6 +85,8 @@ public:
 private:
     VideoFormat format_ = VideoFormat::I420;
     int width_ = 0, height_ = 0;
+    bool top_down_ = false;
+    bool full_range_ = false;  // the range sws_ was set up for
     PictureLayout layout_;
     SwsPtr sws_;
 };

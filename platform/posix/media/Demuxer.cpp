@@ -283,11 +283,10 @@ HRESULT Demuxer::read(AVPacket *pkt) {
     if (err >= 0) return S_OK;
     if (err == AVERROR_EOF) {
         AVIOContext *pb = ctx_->pb;
-        if (pb && pb->error < 0 && pb->error != AVERROR_EOF) return hresult_from_av(pb->error);
-        // A network transfer of known length that ends early was cut, not finished.
-        if (network_ && pb) {
-            int64_t size = avio_size(pb);
-            if (size > 0 && avio_tell(pb) < size) return HRESULT_FROM_WIN32(kWsaConnReset);
+        if (pb && pb->error < 0 && pb->error != AVERROR_EOF) {
+            // FFmpeg's HTTP client reports a transfer that ends before its length as EIO.
+            if (network_ && pb->error == AVERROR(EIO)) return HRESULT_FROM_WIN32(kWsaConnReset);
+            return hresult_from_av(pb->error);
         }
         return S_FALSE;
     }
