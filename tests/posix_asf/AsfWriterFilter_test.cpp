@@ -483,3 +483,21 @@ TEST(AsfWriterFilter, BroadcastsThroughTheNetworkSink) {
     EXPECT_EQ(adv->RemoveSink(net.get()), S_OK);
     EXPECT_EQ(net->Close(), S_OK);
 }
+
+// A profile without video takes the video pin away; its connection goes on both sides, the
+// audio pin's stays.
+TEST(AsfWriterFilter, ProfileWithoutVideoDisconnectsTheVideoPin) {
+    Rig rig;
+    SourceSpec spec;
+    ASSERT_EQ(rig.build(9, spec, temp_dir() + "/reconfigure.asf"), S_OK);
+    auto src_video = pin_named(rig.source.get(), OLESTR("Video"));
+    auto src_audio = pin_named(rig.source.get(), OLESTR("Audio"));
+    ComPtr<IPin> peer;
+    ASSERT_EQ(src_video->ConnectedTo(peer.out()), S_OK);
+    ASSERT_EQ(rig.writer.query<IConfigAsfWriter>()->ConfigureFilterUsingProfileGuid(guid_of(17)), S_OK);
+    ComPtr<IPin> other;
+    EXPECT_EQ(src_video->ConnectedTo(other.out()), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(peer->ConnectedTo(other.out()), VFW_E_NOT_CONNECTED);  // the writer's former video pin
+    EXPECT_EQ(src_audio->ConnectedTo(other.out()), S_OK);
+    EXPECT_EQ(pin_names(rig.writer.get()), (std::vector<wstring>{u"Audio Input 01"}));
+}
