@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <sstream>
@@ -500,4 +501,46 @@ TEST(AsfWriterFilter, ProfileWithoutVideoDisconnectsTheVideoPin) {
     EXPECT_EQ(peer->ConnectedTo(other.out()), VFW_E_NOT_CONNECTED);  // the writer's former video pin
     EXPECT_EQ(src_audio->ConnectedTo(other.out()), S_OK);
     EXPECT_EQ(pin_names(rig.writer.get()), (std::vector<wstring>{u"Audio Input 01"}));
+}
+
+// The whole way: a generated H.264/AAC clip rendered by the graph manager into the writer, run
+// to completion, stopped, and read back.
+TEST(AsfWriterFilter, RendersAClipThroughTheGraphManager) {
+    std::string clip = temp_dir() + "/clip.mp4";
+    std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=640x360:r=25 -f lavfi -i sine=f=440:r=48000 "
+                       "-t 3 -c:v libx264 -pix_fmt yuv420p -c:a aac -ac 2 " + clip;
+    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "cannot make an H.264/AAC clip here";
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    {
+        ComPtr<IGraphBuilder> graph;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.out_void()), S_OK);
+        ComPtr<IBaseFilter> writer;
+        ASSERT_EQ(CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                   IID_IBaseFilter, writer.out_void()),
+                  S_OK);
+        ASSERT_EQ(graph->AddFilter(writer.get(), OLESTR("WM ASF Writer")), S_OK);
+        ASSERT_EQ(writer.query<IConfigAsfWriter>()->ConfigureFilterUsingProfileGuid(guid_of(9)), S_OK);
+        std::string out = temp_dir() + "/rendered.asf";
+        ASSERT_EQ(writer.query<IFileSinkFilter>()->SetFileName(wide(out).c_str(), nullptr), S_OK);
+        ASSERT_EQ(graph->RenderFile(wide(clip).c_str(), nullptr), S_OK);
+        for (const WCHAR *name : {OLESTR("Audio Input 01"), OLESTR("Video Input 01")}) {
+            ComPtr<IPin> peer;
+            EXPECT_EQ(pin_named(writer.get(), name)->ConnectedTo(peer.out()), S_OK);
+        }
+        auto control = graph.query<IMediaControl>();
+        ASSERT_EQ(control->Run(), S_OK);
+        LONG code = 0;
+        EXPECT_EQ(graph.query<IMediaEvent>()->WaitForCompletion(60000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        control->Stop();
+        FileInfo info = probe(out);
+        ASSERT_TRUE(info.opened) << info.error;
+        ASSERT_EQ(info.streams.size(), 2u);
+        EXPECT_EQ(info.streams[0].codec, "wmav2");
+        EXPECT_EQ(info.streams[1].codec, "wmv2");
+        EXPECT_EQ(info.streams[1].decode_errors, 0);
+        EXPECT_NEAR(info.duration_s, 3.0, 1.0 / 29.97 + 0.03);
+        graph->RemoveFilter(writer.get());
+    }
+    CoUninitialize();
 }
