@@ -1,8 +1,8 @@
-#include "platform/posix/asf/Wm8Profiles.h"
+#include "platform/Wm8Profiles.h"
 
 #include <algorithm>
 
-namespace tw::posix::asf {
+namespace tw::wm8 {
 
 namespace {
 
@@ -127,4 +127,4 @@ int audio_encode_bitrate(const StreamSetting &s) {
     return std::max(rate, kWmaMinBitrate);
 }
 
-}  // namespace tw::posix::asf
+}  // namespace tw::wm8
