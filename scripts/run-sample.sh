@@ -19,7 +19,8 @@ output="$root/out/sample.asf"
 
 echo "==== building (preset linux)"
 cmake --preset linux </dev/null >/dev/null
-if cmake --build --preset linux --target help </dev/null | grep -q '\.\.\. tarnwick-record$'; then
+targets=$(cmake --build --preset linux --target help </dev/null)
+if grep -q '\.\.\. tarnwick-record$' <<<"$targets"; then
   cmake --build --preset linux -j"${TW_JOBS:-2}" --target tarnwick-record </dev/null
 else
   cmake --build --preset linux -j"${TW_JOBS:-2}" </dev/null
