@@ -449,3 +449,41 @@ TEST_F(MediaGraph, UndecodableDataIsAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole road of a recording: the platform's WM ASF Writer in the graph first, then
+// RenderFile connects the source's streams to it, decoded.
+TEST_F(MediaGraph, RecordsThroughTheAsfWriter) {
+    ComPtr<IBaseFilter> writer;
+    ASSERT_HR(S_OK, CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     writer.out_void()));
+    ASSERT_HR(S_OK, graph->AddFilter(writer.get(), OLESTR("WM ASF Writer")));
+    std::string out = (media_fixtures::dir() / "recorded.asf").string();
+    auto sink = writer.query<IFileSinkFilter>();
+    ASSERT_TRUE(sink);
+    ASSERT_HR(S_OK, sink->SetFileName(to_wide(out).c_str(), nullptr));
+
+    ASSERT_HR(S_OK, render(clip("h264_aac.mp4")));
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    LONG code = 0;
+    ASSERT_HR(S_OK, events->WaitForCompletion(INFINITE, &code));
+    EXPECT_EQ(EC_COMPLETE, code);
+    ASSERT_HR(S_OK, control->Stop());
+
+    media::Demuxer d;
+    ASSERT_HR(S_OK, d.open(out));
+    int video = 0, audio = 0;
+    for (int i : d.media_streams()) {
+        AVCodecID id = d.stream(i)->codecpar->codec_id;
+        if (id == AV_CODEC_ID_WMV2) ++video;
+        if (id == AV_CODEC_ID_WMAV2) ++audio;
+    }
+    EXPECT_EQ(1, video);
+    EXPECT_EQ(1, audio);
+    EXPECT_NEAR(2.0, d.duration() / 1e7, 0.3);
+    empty_graph();
+    graph->RemoveFilter(writer.get());
+}
+
+}  // namespace
