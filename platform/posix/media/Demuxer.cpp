@@ -129,6 +129,8 @@ void Demuxer::close() {
     if (own_pb_) avio_closep(&own_pb_);
     media_streams_.clear();
     start_time_ = 0;
+    duration_ = 0;
+    seekable_ = false;
 }
 
 HRESULT Demuxer::open_error(int err, int probe_score) const {
@@ -271,6 +273,14 @@ HRESULT Demuxer::finish_open(int probe_score) {
 
     start_time_ = 0;
     if (ctx_->start_time != AV_NOPTS_VALUE) start_time_ = to_units(ctx_->start_time, AVRational{1, AV_TIME_BASE});
+    // Read once here: the demux thread may update the context's own fields while reading.
+    duration_ = 0;
+    if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)
+        duration_ = to_units(ctx_->duration, AVRational{1, AV_TIME_BASE});
+    if (ctx_->pb)
+        seekable_ = (ctx_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 && duration_ > 0;
+    else
+        seekable_ = duration_ > 0 && ctx_->iformat && ctx_->iformat->read_seek;
     return S_OK;
 }
 
@@ -298,12 +308,6 @@ HRESULT Demuxer::read(AVPacket *pkt) {
     return hresult_from_av(err);
 }
 
-bool Demuxer::seekable() const {
-    if (!ctx_) return false;
-    if (ctx_->pb) return (ctx_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 && duration() > 0;
-    return duration() > 0 && ctx_->iformat && ctx_->iformat->read_seek;
-}
-
 HRESULT Demuxer::seek(int64_t t) {
     if (!ctx_) return E_UNEXPECTED;
     if (!seekable()) return E_NOTIMPL;
@@ -313,11 +317,6 @@ HRESULT Demuxer::seek(int64_t t) {
     if (err < 0) err = av_seek_frame(ctx_, -1, target, AVSEEK_FLAG_BACKWARD);
     interrupt_.disarm();
     return err < 0 ? hresult_from_av(err) : S_OK;
-}
-
-int64_t Demuxer::duration() const {
-    if (!ctx_ || ctx_->duration == AV_NOPTS_VALUE || ctx_->duration <= 0) return 0;
-    return to_units(ctx_->duration, AVRational{1, AV_TIME_BASE});
 }
 
 int64_t Demuxer::packet_time(const AVPacket *pkt, int64_t ts) const {

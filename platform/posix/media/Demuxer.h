@@ -100,14 +100,15 @@ public:
     // the source). S_OK, E_NOTIMPL when the source cannot seek, or the failure.
     HRESULT seek(int64_t t);
 
-    // Duration in 100 ns, 0 when unknown.
-    int64_t duration() const;
+    // Duration in 100 ns, 0 when unknown (as found when opening). Any thread.
+    int64_t duration() const { return duration_; }
     // The source time (100 ns) that counts as time 0: the earliest start of its streams.
     int64_t start_time() const { return start_time_; }
     // Packet time in 100 ns relative to start_time(); AV_NOPTS_VALUE stays.
     int64_t packet_time(const AVPacket *pkt, int64_t ts) const;
 
-    bool seekable() const;
+    // Any thread.
+    bool seekable() const { return seekable_; }
     // A network source: its data comes at the pace the peer sends it.
     bool network() const { return network_; }
     const std::string &url() const { return url_; }
@@ -129,6 +130,8 @@ private:
     std::string local_path_;  // non-empty for a local file
     bool network_ = false;
     int64_t start_time_ = 0;
+    int64_t duration_ = 0;
+    bool seekable_ = false;
 };
 
 // Splits a source string: a local path (plain, or file: URL) gives its path; otherwise "".
