@@ -487,3 +487,24 @@ TEST_F(MediaGraph, RecordsThroughTheAsfWriter) {
 }
 
 }  // namespace
+
+namespace {
+
+// The graph's log tells what RenderFile found and tried, in words.
+TEST_F(MediaGraph, LogShowsTheSourceAndItsStreams) {
+    add_sink(true, true);
+    std::string path = (media_fixtures::dir() / "render.log").string();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ASSERT_HR(S_OK, graph->SetLogFile((DWORD_PTR)h));
+    ASSERT_HR(S_OK, render(clip("vp8_vorbis.mkv")));
+    graph->SetLogFile(0);
+    CloseHandle(h);
+    std::ifstream in(path);
+    std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char *expected : {"FFmpeg source: matroska", "pin \"Video\"", "vp8", "pin \"Audio\"", "vorbis",
+                                 "Video Decoder", "Audio Decoder"})
+        EXPECT_NE(std::string::npos, log.find(expected)) << expected << " not in:\n" << log;
+}
+
+}  // namespace
