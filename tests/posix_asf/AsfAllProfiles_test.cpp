@@ -15,14 +15,14 @@ class AllProfiles : public testing::TestWithParam<int> {};
 
 TEST_P(AllProfiles, RecordsAsTheProfileSays) {
     int profile = GetParam();
-    SourceSpec spec;
-    spec.width = 640;
-    spec.height = 480;
-    spec.fps = 30;  // converted to every profile's own rate
-    spec.seconds = 8;
+    SourceSpec clip;
+    clip.width = 640;
+    clip.height = 480;
+    clip.fps = 30;  // converted to every profile's own rate
+    clip.seconds = 8;
     Rig rig;
     std::string path = temp_dir() + "/all" + std::to_string(profile) + ".asf";
-    ASSERT_EQ(rig.build(profile, spec, path), S_OK);
+    ASSERT_EQ(rig.build(profile, clip, path), S_OK);
     ASSERT_EQ(rig.run(), S_OK);
     ASSERT_TRUE(rig.graph->wait_for(EC_COMPLETE, 240));
     rig.stop();
@@ -38,7 +38,7 @@ TEST_P(AllProfiles, RecordsAsTheProfileSays) {
         const StreamInfo &st = info.streams[i];
         SCOPED_TRACE("stream " + std::to_string(i));
         EXPECT_EQ(st.decode_errors, 0);
-        double rate = st.bytes * 8.0 / spec.seconds;
+        double rate = st.bytes * 8.0 / clip.seconds;
         if (s.kind == StreamKind::kVideo) {
             frame = double(s.fps_den) / s.fps_num;
             EXPECT_EQ(st.codec, "wmv2");
@@ -48,10 +48,10 @@ TEST_P(AllProfiles, RecordsAsTheProfileSays) {
             EXPECT_NEAR(st.frame_rate, 1 / frame, 0.01);
             if (s.bitrate > 0) {
                 // Slots may be left out to keep the bit rate, never added.
-                EXPECT_LE(double(st.packets), spec.seconds / frame + 1.5);
-                EXPECT_GE(double(st.packets), spec.seconds / frame / 3);
+                EXPECT_LE(double(st.packets), clip.seconds / frame + 1.5);
+                EXPECT_GE(double(st.packets), clip.seconds / frame / 3);
             } else {
-                EXPECT_NEAR(double(st.packets), spec.seconds / frame, 1.5);
+                EXPECT_NEAR(double(st.packets), clip.seconds / frame, 1.5);
             }
             EXPECT_EQ(st.decoded, st.packets);
             if (s.bitrate > 0) {
@@ -69,7 +69,7 @@ TEST_P(AllProfiles, RecordsAsTheProfileSays) {
             EXPECT_NEAR(rate, audio_encode_bitrate(s), audio_encode_bitrate(s) * 0.15);
         }
     }
-    EXPECT_NEAR(info.duration_s, spec.seconds, frame + 0.001);
+    EXPECT_NEAR(info.duration_s, clip.seconds, frame + 0.001);
     EXPECT_TRUE(has_simple_index(path));
     bool key = false;
     double t = seek_and_read(path, 5.0, &key);

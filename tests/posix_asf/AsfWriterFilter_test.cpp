@@ -243,15 +243,15 @@ TEST(AsfWriterFilter, RecordsThroughTheGraph) {
                                     std::pair{17, &MEDIASUBTYPE_I420}, std::pair{23, &MEDIASUBTYPE_RGB32}}) {
         SCOPED_TRACE(profile);
         Rig rig;
-        SourceSpec spec;
-        spec.video_subtype = *subtype;
-        spec.seconds = 3;
+        SourceSpec clip;
+        clip.video_subtype = *subtype;
+        clip.seconds = 3;
         auto sink = ComPtr<CountingWriterSink>::adopt(new CountingWriterSink());
         ComPtr<IWMWriterAdvanced2> adv;
         rig.writer.query<IServiceProvider>()->QueryService(IID_IWMWriterAdvanced2, IID_IWMWriterAdvanced2, adv.out_void());
         ASSERT_EQ(adv->AddSink(sink.get()), S_OK);
         std::string path = temp_dir() + "/filter" + std::to_string(profile) + ".asf";
-        ASSERT_EQ(rig.build(profile, spec, path), S_OK);
+        ASSERT_EQ(rig.build(profile, clip, path), S_OK);
         EXPECT_FALSE(std::filesystem::exists(path));  // nothing is made before the graph runs
         ASSERT_EQ(rig.run(), S_OK);
         EXPECT_TRUE(std::filesystem::exists(path));
@@ -299,10 +299,10 @@ TEST(AsfWriterFilter, RecordsThroughTheGraph) {
 
 TEST(AsfWriterFilter, IndexCanBeSwitchedOff) {
     Rig rig;
-    SourceSpec spec;
-    spec.seconds = 1;
+    SourceSpec clip;
+    clip.seconds = 1;
     std::string path = temp_dir() + "/noindex.asf";
-    ASSERT_EQ(rig.build(9, spec, path), S_OK);
+    ASSERT_EQ(rig.build(9, clip, path), S_OK);
     rig.writer.query<IConfigAsfWriter2>()->SetParam(AM_CONFIGASFWRITER_PARAM_AUTOINDEX, 0, 0);
     ASSERT_EQ(rig.run(), S_OK);
     ASSERT_TRUE(rig.graph->wait_for(EC_COMPLETE, 60));
@@ -313,10 +313,10 @@ TEST(AsfWriterFilter, IndexCanBeSwitchedOff) {
 
 TEST(AsfWriterFilter, StopBeforeTheEndStillFinishesTheFile) {
     Rig rig;
-    SourceSpec spec;
-    spec.seconds = 600;  // far longer than the test waits
+    SourceSpec clip;
+    clip.seconds = 600;  // far longer than the test waits
     std::string path = temp_dir() + "/early.asf";
-    ASSERT_EQ(rig.build(9, spec, path), S_OK);
+    ASSERT_EQ(rig.build(9, clip, path), S_OK);
     ASSERT_EQ(rig.run(), S_OK);
     // Stop once a few seconds have been received.
     auto seek = rig.writer.query<IMediaSeeking>();
@@ -334,8 +334,8 @@ TEST(AsfWriterFilter, StopBeforeTheEndStillFinishesTheFile) {
 
 TEST(AsfWriterFilter, RunFailsWhenThePathCannotBeCreated) {
     Rig rig;
-    SourceSpec spec;
-    ASSERT_EQ(rig.build(9, spec, temp_dir() + "/missing/dir/x.asf"), S_OK);
+    SourceSpec clip;
+    ASSERT_EQ(rig.build(9, clip, temp_dir() + "/missing/dir/x.asf"), S_OK);
     EXPECT_EQ(rig.writer->Pause(), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
     rig.writer->Stop();
     rig.writer.query<IFileSinkFilter>()->SetFileName(wide(temp_dir()).c_str(), nullptr);  // a directory
@@ -362,9 +362,9 @@ TEST(AsfWriterFilter, ExistingFileIsReplaced) {
         o << std::string(3 << 20, 'z');
     }
     Rig rig;
-    SourceSpec spec;
-    spec.seconds = 1;
-    ASSERT_EQ(rig.build(17, spec, path), S_OK);
+    SourceSpec clip;
+    clip.seconds = 1;
+    ASSERT_EQ(rig.build(17, clip, path), S_OK);
     ASSERT_EQ(rig.run(), S_OK);
     ASSERT_TRUE(rig.graph->wait_for(EC_COMPLETE, 60));
     rig.stop();
@@ -382,11 +382,11 @@ TEST(AsfWriterFilter, FullDiskEndsWithErrorAbortAndPlayableFile) {
         ~Unmount() { umount(d.c_str()); }
     } unmount{dir};
     Rig rig;
-    SourceSpec spec;
-    spec.width = 640;
-    spec.height = 480;
-    spec.seconds = 120;
-    ASSERT_EQ(rig.build(12, spec, dir + "/full.asf"), S_OK);
+    SourceSpec clip;
+    clip.width = 640;
+    clip.height = 480;
+    clip.seconds = 120;
+    ASSERT_EQ(rig.build(12, clip, dir + "/full.asf"), S_OK);
     ASSERT_EQ(rig.run(), S_OK);
     EventGraph::Event e{};
     ASSERT_TRUE(rig.graph->wait_for(EC_ERRORABORT, 120, &e));
@@ -455,9 +455,9 @@ TEST(AsfWriterFilter, BroadcastsThroughTheNetworkSink) {
     ASSERT_EQ(reg->Advise(waiter.get(), nullptr), S_OK);
 
     Rig rig;
-    SourceSpec spec;
-    spec.seconds = 4;
-    ASSERT_EQ(rig.build(9, spec, temp_dir() + "/broadcast.asf"), S_OK);
+    SourceSpec clip;
+    clip.seconds = 4;
+    ASSERT_EQ(rig.build(9, clip, temp_dir() + "/broadcast.asf"), S_OK);
     ComPtr<IWMWriterAdvanced2> adv;
     rig.writer.query<IServiceProvider>()->QueryService(IID_IWMWriterAdvanced2, IID_IWMWriterAdvanced2, adv.out_void());
     ASSERT_EQ(adv->AddSink(net.get()), S_OK);
@@ -489,8 +489,8 @@ TEST(AsfWriterFilter, BroadcastsThroughTheNetworkSink) {
 // audio pin's stays.
 TEST(AsfWriterFilter, ProfileWithoutVideoDisconnectsTheVideoPin) {
     Rig rig;
-    SourceSpec spec;
-    ASSERT_EQ(rig.build(9, spec, temp_dir() + "/reconfigure.asf"), S_OK);
+    SourceSpec clip;
+    ASSERT_EQ(rig.build(9, clip, temp_dir() + "/reconfigure.asf"), S_OK);
     auto src_video = pin_named(rig.source.get(), OLESTR("Video"));
     auto src_audio = pin_named(rig.source.get(), OLESTR("Audio"));
     ComPtr<IPin> peer;

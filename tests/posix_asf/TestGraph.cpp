@@ -154,7 +154,7 @@ private:
 
 }  // namespace
 
-ComPtr<IBaseFilter> make_test_source(const SourceSpec &spec) { return ComPtr<IBaseFilter>::adopt(new TestSource(spec)); }
+ComPtr<IBaseFilter> make_test_source(const SourceSpec &clip) { return ComPtr<IBaseFilter>::adopt(new TestSource(clip)); }
 
 HRESULT CountingWriterSink::OnHeader(INSSBuffer *b) {
     DWORD n = 0;
@@ -185,13 +185,13 @@ const GUID &guid_of(int profile) {
 
 wstring wide(const std::string &s) { return tw::to_wide(s); }
 
-HRESULT Rig::build(int profile, const SourceSpec &spec, const std::string &file) {
+HRESULT Rig::build(int profile, const SourceSpec &clip, const std::string &file) {
     path = file;
     writer->JoinFilterGraph(graph.get(), OLESTR("WM ASF Writer"));
     HRESULT hr = writer.query<IConfigAsfWriter>()->ConfigureFilterUsingProfileGuid(guid_of(profile));
     if (FAILED(hr)) return hr;
     writer.query<IFileSinkFilter>()->SetFileName(wide(path).c_str(), nullptr);
-    source = make_test_source(spec);
+    source = make_test_source(clip);
     source->JoinFilterGraph(graph.get(), OLESTR("Source"));
     for (auto [out, in] : {std::pair{OLESTR("Audio"), OLESTR("Audio Input 01")},
                            std::pair{OLESTR("Video"), OLESTR("Video Input 01")}}) {

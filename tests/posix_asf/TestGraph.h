@@ -66,9 +66,9 @@ struct SourceSpec {
 
 // A source with an "Audio" and/or a "Video" output pin, each streaming on a thread of its own
 // from Pause until its end of stream (or Stop).
-tw::ComPtr<IBaseFilter> make_test_source(const SourceSpec &spec);
-tw::posix::MediaType video_type(const SourceSpec &spec);
-tw::posix::MediaType audio_type(const SourceSpec &spec);
+tw::ComPtr<IBaseFilter> make_test_source(const SourceSpec &clip);
+tw::posix::MediaType video_type(const SourceSpec &clip);
+tw::posix::MediaType audio_type(const SourceSpec &clip);
 
 // IWMWriterSink that counts what it gets.
 class CountingWriterSink final : public tw::posix::ComObject<IWMWriterSink> {
@@ -108,7 +108,7 @@ struct Rig {
     std::string path;
 
     // Joins both to the graph, configures the writer and connects the source's pins.
-    HRESULT build(int profile, const SourceSpec &spec, const std::string &file);
+    HRESULT build(int profile, const SourceSpec &clip, const std::string &file);
     // Pause and Run, writer first (downstream before upstream, as a graph does).
     HRESULT run();
     void stop();
