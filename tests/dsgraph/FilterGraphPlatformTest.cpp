@@ -100,7 +100,9 @@ protected:
     void TearDown() override {
         MSG m;
         while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-        if (liveBefore_ >= 0) EXPECT_EQ(PlatformObjects(), liveBefore_) << "platform objects left alive";
+        if (liveBefore_ >= 0) {
+            EXPECT_EQ(PlatformObjects(), liveBefore_) << "platform objects left alive";
+        }
         EXPECT_EQ(LiveFakes(), 0);
         TakeLog();
         CoUninitialize();
