@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds the Linux program and records the bundled sample clip into
+# Installs what building and running need (not the test tools), builds the Linux program and records the bundled sample clip into
 # an ASF file with the default profile.
 #
 #   scripts/run-sample.sh [recorder options]     e.g. --profile wmp_V80_256Video
