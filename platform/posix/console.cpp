@@ -1,7 +1,10 @@
 #include "platform/console.h"
 
+#include "platform/posix/diagnostics.h"
+
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
@@ -29,5 +32,15 @@ bool watch_interrupts(HWND hwnd, UINT msg) {
 
 bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+void survive_closed_output() { signal(SIGPIPE, SIG_IGN); }
+
+void show_library_diagnostics(bool on) { posix::set_diagnostics_to_stderr(on); }
+
+bool same_file(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
 
 }  // namespace tw

@@ -1,5 +1,7 @@
 #include "platform/console.h"
 
+#include "platform/text.h"
+
 #include <io.h>
 #include <stdio.h>
 
@@ -29,5 +31,29 @@ bool watch_interrupts(HWND hwnd, UINT msg) {
 
 bool stdout_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
 bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
+// A write to a closed pipe fails with ERROR_NO_DATA here; nothing ends the process.
+void survive_closed_output() {}
+
+// DirectShow's and Windows Media's components report through HRESULTs and events only.
+void show_library_diagnostics(bool) {}
+
+namespace {
+bool file_identity(const std::string &name, BY_HANDLE_FILE_INFORMATION *info) {
+    // No access asked: only the file's identity is read, whoever holds it open.
+    HANDLE h = CreateFileW(tw::to_wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, info) != FALSE;
+    CloseHandle(h);
+    return ok;
+}
+}  // namespace
+
+bool same_file(const std::string &a, const std::string &b) {
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return file_identity(a, &ia) && file_identity(b, &ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
 
 }  // namespace tw

@@ -75,6 +75,13 @@ public:
 
     void signal(int sig) { kill(pid_, sig); }
 
+    // Closes our end of the child's standard output, as a reader that goes away does.
+    void close_output() {
+        close(out_fd_);
+        out_fd_ = -1;
+        out_closed_ = true;
+    }
+
     Outcome finish(int seconds = 120) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (pump(200) && std::chrono::steady_clock::now() < deadline) {
@@ -83,7 +90,7 @@ public:
         if (std::chrono::steady_clock::now() >= deadline) kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
         run_.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        close(out_fd_);
+        if (out_fd_ >= 0) close(out_fd_);
         close(err_fd_);
         return run_;
     }
@@ -91,7 +98,7 @@ public:
 private:
     // One round of reading; false once both pipes are closed.
     bool pump(int timeout_ms) {
-        pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+        pollfd fds[2] = {{out_closed_ ? -1 : out_fd_, POLLIN, 0}, {err_closed_ ? -1 : err_fd_, POLLIN, 0}};
         int n = poll(fds, 2, timeout_ms);
         if (n < 0) return false;
         bool open_any = false;
@@ -365,4 +372,85 @@ TEST_F(RecordTool, BroadcastReachesAnMmshClient) {
     Outcome r = rec.finish();
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_TRUE(probe(out).opened);
+}
+
+// The output is refused when it is the source under any name, with the source left whole; the
+// platform refuses it too where the recorder cannot tell (a file: URL).
+TEST_F(RecordTool, OutputThatIsTheSourceIsRefusedUnderEveryName) {
+    const std::string source = path("own.mp4");
+    fs::copy_file(clip_, source, fs::copy_options::overwrite_existing);
+    fs::create_symlink(source, path("own-link.mp4"));
+    fs::create_hard_link(source, path("own-hard.mp4"));
+    const auto before = fs::file_size(source);
+    for (const std::string &output : {source, (dir_ / "." / "own.mp4").string(), path("own-link.mp4"),
+                                      path("own-hard.mp4")}) {
+        Outcome r = run_tool({source, output});
+        EXPECT_EQ(r.code, 4) << output << "\n" << r.err;
+        EXPECT_NE(r.err.find("is the source itself"), std::string::npos) << r.err;
+    }
+    Outcome r = run_tool({"file://" + source, path("own-hard.mp4")});
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_NE(r.err.find("because it is being used by another process. ($80070020)"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(source), before);
+    EXPECT_TRUE(probe(source).opened);
+}
+
+// An audio-only source with a profile that records video: the recorder names what is missing
+// and what would fit.
+TEST_F(RecordTool, SourceWithoutAStreamTheProfileRecordsIsExplained) {
+    const std::string song = path("song.mp3");
+    const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i sine=sample_rate=44100 -t 1 "
+                            "-c:a libmp3lame " + song;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    for (const std::vector<std::string> &profile : {std::vector<std::string>{}, {"--profile", "wmp_V80_288VideoOnly"}}) {
+        std::vector<std::string> args = profile;
+        args.push_back(song);
+        args.push_back(path("song.asf"));
+        Outcome r = run_tool(args);
+        EXPECT_EQ(r.code, 3) << r.err;
+        EXPECT_NE(r.err.find("the source has no video stream"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(profile.empty() ? "wmp_V80_384Video records audio and video"
+                                             : "wmp_V80_288VideoOnly records video only"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("(audio only): wmp_V80_288MonoAudio (15), "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("wmp_V80_128StereoAudio (21)."), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(path("song.asf")));
+    }
+}
+
+// FFmpeg's own lines go to stderr only with --verbose, and to the --log file.
+TEST_F(RecordTool, FFmpegLinesOnlyWhenAskedFor) {
+    const std::string cut = path("cut.mp4");
+    {
+        std::ifstream in(clip_, std::ios::binary);
+        std::string data((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(cut, std::ios::binary).write(data.data(), std::streamsize(data.size() / 2));
+    }
+    Outcome plain = run_tool({"--log", path("cut.log"), cut, path("cut.asf")});
+    EXPECT_EQ(plain.code, 3);
+    EXPECT_EQ(plain.err.find(" @ 0x"), std::string::npos) << plain.err;
+    std::ifstream log(path("cut.log"));
+    std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(logged.find("FFmpeg [mov,mp4"), std::string::npos) << logged;
+
+    Outcome verbose = run_tool({"--verbose", cut, path("cut.asf")});
+    EXPECT_EQ(verbose.code, 3);
+    EXPECT_NE(verbose.err.find("[mov,mp4"), std::string::npos) << verbose.err;
+    EXPECT_NE(verbose.err.find("tarnwick-record: "), std::string::npos) << verbose.err;
+}
+
+// The reader of the progress lines goes away: the recording goes on, quietly, to its end.
+TEST_F(RecordTool, ClosedStandardOutputDoesNotEndTheRecording) {
+    SlowServer server(long_clip_, 60000);
+    const std::string out = path("unread.asf");
+    Child c({"--duration", "3", server.url(), out});
+    ASSERT_TRUE(c.wait_for_output([](const std::string &o) { return o.find("recording ") != std::string::npos; }, 60));
+    c.close_output();
+    Outcome r = c.finish();
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_NEAR(m.duration, 3.0, 1.0);
 }

@@ -97,6 +97,8 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
             o.list_profiles = true;
         } else if (name == "-q" || name == "--quiet") {
             o.quiet = true;
+        } else if (name == "-v" || name == "--verbose") {
+            o.verbose = true;
         } else if (name == "--graph-edit") {
             o.graph_edit = true;
         } else if (name == "-p" || name == "--profile") {
@@ -143,7 +145,7 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
             return r;
         }
         if (has_value && (name == "-h" || name == "--help" || name == "--version" || name == "--list-profiles" ||
-                          name == "--quiet" || name == "--graph-edit")) {
+                          name == "--quiet" || name == "--verbose" || name == "--graph-edit")) {
             r.error = "option " + name + " takes no value";
             return r;
         }
@@ -193,12 +195,15 @@ std::string usage_text() {
            "      --graph-edit          register the graph so a graph editor can attach to it\n"
            "      --list-profiles       list the profiles and exit\n"
            "  -q, --quiet               print errors only\n"
+           "  -v, --verbose             also print the media libraries' own diagnostics (they go to the\n"
+           "                            --log file in any case)\n"
            "  -h, --help                show this help and exit\n"
            "  -V, --version             show the version and exit\n"
            "\n"
            "Exit codes: 0 recorded (also when interrupted: the file is finished), 1 the recording broke\n"
-           "off, 2 bad command line, 3 the source cannot be opened or rendered, 4 the output cannot be\n"
-           "written or the graph cannot run.\n";
+           "off, 2 bad command line, 3 the source cannot be opened or rendered or has no stream of a kind\n"
+           "the profile records, 4 the output cannot be written (it is the source, say) or the graph\n"
+           "cannot run. A closed standard output does not stop the recording: it goes on quietly.\n";
 }
 
 std::string version_text() { return "tarnwick-record 0.2.0 (Tarnwick0.02bu)\n"; }

@@ -15,8 +15,8 @@ enum ExitCode : int {
     kExitOk = 0,       // recorded (also after Ctrl-C: the file is finished, not lost)
     kExitRuntime = 1,  // the recording broke off (stream error, write failure)
     kExitUsage = 2,    // bad options or values
-    kExitSource = 3,   // the source cannot be opened or rendered
-    kExitOutput = 4,   // the output cannot be created or the graph cannot run
+    kExitSource = 3,   // the source cannot be opened or rendered, or lacks a stream the profile records
+    kExitOutput = 4,   // the output cannot be created (or is the source) or the graph cannot run
 };
 
 struct Options {
@@ -29,6 +29,7 @@ struct Options {
     std::string log_file;
     bool graph_edit = false;
     bool quiet = false;
+    bool verbose = false;  // the media libraries' own diagnostic lines to stderr too
     bool help = false;
     bool version = false;
     bool list_profiles = false;

@@ -1,5 +1,7 @@
 #include "tools/record/Recorder.h"
 
+#include "tools/record/Checks.h"
+
 #include "dsgraph/ASFWriter.h"
 #include "dsgraph/FilterGraph.h"
 #include "framework/MessageWindow.h"
@@ -101,6 +103,7 @@ class Session {
 public:
     Session(const Options &o, std::FILE *out, std::FILE *err) : o_(o), out_(out), err_(err) {
         tty_ = !o.quiet && (out == stdout ? stdout_is_terminal() : false);
+        quiet_ = o.quiet;
     }
 
     int run(Summary *summary);
@@ -112,11 +115,17 @@ private:
     double position_seconds();
     double duration_seconds();
     void say(const char *fmt, const std::string &a = {}, const std::string &b = {});
+    // After a write to out_ failed (its reader went away), the rest goes on as if --quiet.
+    void check_output() {
+        if (std::ferror(out_)) quiet_ = true;
+    }
+    std::string explain(const EDirectShowException &e);
 
     const Options &o_;
     std::FILE *out_;
     std::FILE *err_;
     bool tty_ = false;
+    bool quiet_ = false;  // --quiet, or out_ can no longer be written
     HWND window_ = nullptr;
     Stop stop_ = Stop::none;
     HRESULT failure_ = S_OK;
@@ -133,9 +142,10 @@ private:
 };
 
 void Session::say(const char *fmt, const std::string &a, const std::string &b) {
-    if (o_.quiet) return;
+    if (quiet_) return;
     std::fprintf(out_, fmt, a.c_str(), b.c_str());
     std::fflush(out_);
+    check_output();
 }
 
 double Session::position_seconds() {
@@ -178,7 +188,7 @@ void Session::tick() {
     const double pos = position_seconds();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (o_.duration && !duration_by_graph_ && (seeking_ ? pos : wall) >= *o_.duration) finish(Stop::duration);
-    if (o_.quiet) return;
+    if (quiet_) return;
 
     const double total = o_.duration ? *o_.duration : duration_seconds();
     std::string line = "recording " + format_time(pos);
@@ -207,6 +217,26 @@ void Session::tick() {
         std::fprintf(out_, "%s\n", line.c_str());
     }
     std::fflush(out_);
+    check_output();
+}
+
+// A writer whose input pins are not all connected cannot run (VFW_E_NOT_CONNECTED), and a
+// source none of whose streams fits the profile cannot be rendered (VFW_E_CANNOT_RENDER): when
+// that is because the source lacks a kind of stream the profile records, say so.
+std::string Session::explain(const EDirectShowException &e) {
+    unsigned kinds = kNoStreams;
+    if (e.ResultCode() == VFW_E_NOT_CONNECTED) {
+        ComPtr<IFilterGraph> graph;
+        ComPtr<IBaseFilter> writer;
+        if (SUCCEEDED(graph_->QueryInterface(iid_of<IFilterGraph>(), graph.out_void())) &&
+            SUCCEEDED(writer_->MemberFilter(writer.out())))
+            kinds = graph_kinds(graph.get(), writer.get());
+    } else if (e.ResultCode() == VFW_E_CANNOT_RENDER) {
+        ComPtr<IGraphBuilder> builder;
+        if (SUCCEEDED(graph_->QueryInterface(iid_of<IGraphBuilder>(), builder.out_void())))
+            kinds = source_kinds(builder.get(), o_.source);
+    }
+    return missing_stream_text(kinds, o_.profile);
 }
 
 int Session::run(Summary *summary) {
@@ -287,7 +317,7 @@ int Session::run(Summary *summary) {
             DispatchMessageA(&msg);
         }
         KillTimer(window_, kProgressTimer);
-        if (tty_ && progress_width_) std::fprintf(out_, "\n");
+        if (tty_ && progress_width_ && !quiet_) std::fprintf(out_, "\n");
 
         const double recorded = position_seconds();
         // A source told to stop at --duration ends with EC_COMPLETE like any other.
@@ -313,20 +343,27 @@ int Session::run(Summary *summary) {
                         : stop_ == Stop::duration    ? "duration reached"
                         : stop_ == Stop::interrupted ? "interrupted"
                                                      : "stream error";
-        if (!o_.quiet) {
+        if (!quiet_) {
             std::fprintf(out_, "recorded %s (%s), %s, %s\n", format_time(s.seconds).c_str(), s.stop_reason.c_str(),
                          format_bytes(s.bytes).c_str(), s.streams.empty() ? "no streams" : s.streams.c_str());
             std::fprintf(out_, "file     %s\n", o_.output.c_str());
         }
         if (summary) *summary = s;
     } catch (const Exception &e) {
-        if (tty_ && progress_width_) std::fprintf(out_, "\n");
-        // The message as the window's error report would show it: a period appended when the
-        // last character sorts after ".".
-        std::string m = e.Message();
-        if (!m.empty() && static_cast<unsigned char>(m.back()) > '.') m += '.';
-        std::fprintf(err_, "tarnwick-record: %s\n", m.c_str());
-        code = stage;
+        if (tty_ && progress_width_ && !quiet_) std::fprintf(out_, "\n");
+        const auto *failed = dynamic_cast<const EDirectShowException *>(&e);
+        const std::string why = failed ? explain(*failed) : std::string();
+        if (!why.empty()) {
+            std::fprintf(err_, "tarnwick-record: %s\n", why.c_str());
+            code = kExitSource;
+        } else {
+            // The message as the window's error report would show it: a period appended when
+            // the last character sorts after ".".
+            std::string m = e.Message();
+            if (!m.empty() && static_cast<unsigned char>(m.back()) > '.') m += '.';
+            std::fprintf(err_, "tarnwick-record: %s\n", m.c_str());
+            code = stage;
+        }
         seeking_ = nullptr;
         sink_ = nullptr;
         try {
@@ -345,6 +382,14 @@ int Session::run(Summary *summary) {
 }  // namespace
 
 int record(const Options &options, std::FILE *out, std::FILE *err, Summary *summary) {
+    // The writer replaces its file when it starts: recording a file onto itself would destroy
+    // it, under whatever name the output is given.
+    if (same_file(options.source, options.output)) {
+        std::fprintf(err, "tarnwick-record: the output %s is the source itself (the same file): recording would "
+                          "destroy it. Give another output file.\n",
+                     options.output.c_str());
+        return kExitOutput;
+    }
     Session s(options, out, err);
     return s.run(summary);
 }

@@ -1,9 +1,13 @@
 #include "platform/posix/media/Demuxer.h"
 
+#include "platform/posix/diagnostics.h"
+#include "platform/posix/win/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tw::posix::media {
 
@@ -120,13 +124,74 @@ static HRESULT local_path_result(const std::string &path) {
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 }
 
+// ---- Reading a file through its handle
+
+namespace {
+
+constexpr int kFileBufferSize = 32768;
+
+int read_file(void *opaque, uint8_t *buf, int size) {
+    const int fd = *static_cast<const int *>(opaque);
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, size_t(size));
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) return AVERROR_EOF;
+    return n < 0 ? AVERROR(errno) : int(n);
+}
+
+int64_t seek_file(void *opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<const int *>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t r = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return r < 0 ? AVERROR(errno) : int64_t(r);
+}
+
+}  // namespace
+
 // ---- Demuxer
 
 Demuxer::~Demuxer() { close(); }
 
+void Demuxer::close_io(AVIOContext **pb) {
+    if (!*pb) return;
+    if (file_) {  // ours: the buffer and the context are freed, the handle stays
+        av_freep(&(*pb)->buffer);
+        avio_context_free(pb);
+    } else {
+        avio_closep(pb);
+    }
+}
+
+HRESULT Demuxer::open_file_io(const std::string &path, AVIOContext **pb) {
+    // Read-only sharing, as a source file is opened on Windows: while this demuxer holds the
+    // file, nothing in the process can open it for writing or truncate it (a recording of the
+    // file onto itself, say).
+    file_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        file_ = nullptr;
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    file_fd_ = fd_from_handle(file_);
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kFileBufferSize));
+    if (buffer) *pb = avio_alloc_context(buffer, kFileBufferSize, 0, &file_fd_, read_file, nullptr, seek_file);
+    if (!*pb) {
+        av_free(buffer);
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
 void Demuxer::close() {
     if (ctx_) avformat_close_input(&ctx_);
-    if (own_pb_) avio_closep(&own_pb_);
+    close_io(&own_pb_);
+    if (file_) CloseHandle(file_);
+    file_ = nullptr;
+    file_fd_ = -1;
     media_streams_.clear();
     start_time_ = 0;
     duration_ = 0;
@@ -154,6 +219,7 @@ HRESULT Demuxer::open_error(int err, int probe_score) const {
 }
 
 HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
+    route_library_diagnostics();  // FFmpeg prints nothing on its own
     close();
     options_ = options;
     url_ = url;
@@ -162,10 +228,13 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
     network_ = local_path_.empty();
     interrupt_.clear();
 
+    bool regular_file = false;
     if (!local_path_.empty()) {
         if (HRESULT hr = local_path_result(local_path_); FAILED(hr)) return hr;
         struct stat st;
-        if (stat(local_path_.c_str(), &st) == 0 && st.st_size == 0) return VFW_E_UNKNOWN_FILE_TYPE;
+        const bool found = stat(local_path_.c_str(), &st) == 0;
+        if (found && st.st_size == 0) return VFW_E_UNKNOWN_FILE_TYPE;
+        regular_file = found && S_ISREG(st.st_mode);
     }
 
     AVDictionary *opts = nullptr;
@@ -186,7 +255,7 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
             hr = open_with_probe("mmst" + rest, &opts);
         }
     } else if (!local_path_.empty()) {
-        hr = open_with_probe(local_path_, &opts);
+        hr = open_with_probe(local_path_, &opts, regular_file);
     } else if (avio_find_protocol_name(url.c_str())) {
         hr = open_with_probe(url, &opts);
     } else {
@@ -200,27 +269,32 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
 
 // Opens the byte stream ourselves and probes it, so that "no demuxer recognises this" and
 // "the demuxer that recognised it cannot read it" can be told apart.
-HRESULT Demuxer::open_with_probe(const std::string &target, AVDictionary **opts) {
+HRESULT Demuxer::open_with_probe(const std::string &target, AVDictionary **opts, bool through_handle) {
     AVIOInterruptCB cb = interrupt_.callback();
     if (network_) interrupt_.arm(options_.network_timeout);
-    AVDictionary *io_opts = nullptr;
-    av_dict_copy(&io_opts, *opts, 0);
     AVIOContext *pb = nullptr;
-    int err = avio_open2(&pb, target.c_str(), AVIO_FLAG_READ, &cb, &io_opts);
-    av_dict_free(&io_opts);
-    if (err < 0) return open_error(err, 0);
+    if (through_handle) {
+        if (HRESULT hr = open_file_io(target, &pb); FAILED(hr)) return hr;
+    } else {
+        AVDictionary *io_opts = nullptr;
+        av_dict_copy(&io_opts, *opts, 0);
+        int err = avio_open2(&pb, target.c_str(), AVIO_FLAG_READ, &cb, &io_opts);
+        av_dict_free(&io_opts);
+        if (err < 0) return open_error(err, 0);
+    }
 
     const AVInputFormat *fmt = nullptr;
+    int err = 0;
     int score = av_probe_input_buffer2(pb, &fmt, target.c_str(), nullptr, 0, 0);
     if (score < 0) {
-        avio_closep(&pb);
+        close_io(&pb);
         if (score == AVERROR_EXIT || network_hresult(score)) return open_error(score, 0);
         return VFW_E_UNKNOWN_FILE_TYPE;
     }
 
     ctx_ = avformat_alloc_context();
     if (!ctx_) {
-        avio_closep(&pb);
+        close_io(&pb);
         return E_OUTOFMEMORY;
     }
     ctx_->pb = pb;
@@ -229,7 +303,7 @@ HRESULT Demuxer::open_with_probe(const std::string &target, AVDictionary **opts)
     err = avformat_open_input(&ctx_, target.c_str(), fmt, opts);
     if (err < 0) {  // ctx_ is freed by avformat_open_input on failure
         ctx_ = nullptr;
-        avio_closep(&pb);
+        close_io(&pb);
         return open_error(err, score);
     }
     // avformat_close_input leaves custom I/O alone; close() closes it after the context.
