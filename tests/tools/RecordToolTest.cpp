@@ -388,6 +388,9 @@ TEST_F(RecordTool, OutputThatIsTheSourceIsRefusedUnderEveryName) {
         EXPECT_EQ(r.code, 4) << output << "\n" << r.err;
         EXPECT_NE(r.err.find("is the source itself"), std::string::npos) << r.err;
     }
+    Outcome log = run_tool({"--log", path("own-link.mp4"), source, path("own.asf")});
+    EXPECT_EQ(log.code, 4) << log.err;
+    EXPECT_NE(log.err.find("the log file"), std::string::npos) << log.err;
     Outcome r = run_tool({"file://" + source, path("own-hard.mp4")});
     EXPECT_EQ(r.code, 4) << r.err;
     EXPECT_NE(r.err.find("because it is being used by another process. ($80070020)"), std::string::npos) << r.err;

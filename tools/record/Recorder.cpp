@@ -382,12 +382,15 @@ int Session::run(Summary *summary) {
 }  // namespace
 
 int record(const Options &options, std::FILE *out, std::FILE *err, Summary *summary) {
-    // The writer replaces its file when it starts: recording a file onto itself would destroy
-    // it, under whatever name the output is given.
-    if (same_file(options.source, options.output)) {
-        std::fprintf(err, "tarnwick-record: the output %s is the source itself (the same file): recording would "
-                          "destroy it. Give another output file.\n",
-                     options.output.c_str());
+    // The writer replaces its file when it starts, and the log is replaced before the source is
+    // opened: writing either onto the source would destroy it, under whatever name it is given.
+    const std::pair<const std::string *, const char *> written[] = {{&options.output, "output file"},
+                                                                    {&options.log_file, "log file"}};
+    for (const auto &[name, what] : written) {
+        if (name->empty() || !same_file(options.source, *name)) continue;
+        std::fprintf(err, "tarnwick-record: the %s %s is the source itself (the same file): recording would destroy "
+                          "it. Give another %s.\n",
+                     what, name->c_str(), what);
         return kExitOutput;
     }
     Session s(options, out, err);
