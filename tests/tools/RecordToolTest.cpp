@@ -223,6 +223,11 @@ public:
         shutdown(fd_, SHUT_RDWR);
         close(fd_);
         thread_.join();
+        // Every client thread is joined before the members it reads go away; shutting its
+        // socket down wakes one that is blocked on it.
+        for (int c : client_fds_) shutdown(c, SHUT_RDWR);
+        for (auto &t : clients_) t.join();
+        for (int c : client_fds_) close(c);
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/long.ts"; }
 
@@ -231,7 +236,8 @@ private:
         while (!stop_) {
             int c = accept(fd_, nullptr, nullptr);
             if (c < 0) return;
-            std::thread([this, c] {
+            client_fds_.push_back(c);
+            clients_.emplace_back([this, c] {
                 char req[2048];
                 (void)!read(c, req, sizeof req);
                 std::ifstream in(file_, std::ios::binary);
@@ -244,8 +250,8 @@ private:
                     if (send(c, body.data() + off, n, MSG_NOSIGNAL) <= 0) break;
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // pacing, not synchronisation
                 }
-                close(c);
-            }).detach();
+                shutdown(c, SHUT_RDWR);  // the end of the body; the descriptor is closed with the server
+            });
         }
     }
     std::string file_;
@@ -254,6 +260,8 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
+    std::vector<std::thread> clients_;  // the accepting thread's until it is joined
+    std::vector<int> client_fds_;       // likewise
 };
 
 }  // namespace
@@ -456,4 +464,17 @@ TEST_F(RecordTool, ClosedStandardOutputDoesNotEndTheRecording) {
     MediaInfo m = probe(out);
     ASSERT_TRUE(m.opened);
     EXPECT_NEAR(m.duration, 3.0, 1.0);
+}
+
+// Linux names are bytes: a source and an output whose names are not UTF-8 are found and made
+// under exactly those bytes.
+TEST_F(RecordTool, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string source = path("clip-\xE9\xFF.mp4");
+    const std::string out = path("\xFF\xFE\x80");
+    fs::copy_file(clip_, source, fs::copy_options::overwrite_existing);
+    Outcome r = run_tool({"--quiet", "--duration", "1", source, out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(probe(out).opened);
+    for (const auto &entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find("\xEF\xBF\xBD"), std::string::npos) << entry.path();
 }
