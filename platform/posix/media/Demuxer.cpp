@@ -232,9 +232,9 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
     if (!local_path_.empty()) {
         if (HRESULT hr = local_path_result(local_path_); FAILED(hr)) return hr;
         struct stat st;
-        const bool found = stat(local_path_.c_str(), &st) == 0;
-        if (found && st.st_size == 0) return VFW_E_UNKNOWN_FILE_TYPE;
-        regular_file = found && S_ISREG(st.st_mode);
+        regular_file = stat(local_path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        // An empty file holds nothing to recognise; a pipe's size says nothing of what comes.
+        if (regular_file && st.st_size == 0) return VFW_E_UNKNOWN_FILE_TYPE;
     }
 
     AVDictionary *opts = nullptr;
