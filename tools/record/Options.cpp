@@ -131,6 +131,13 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
                 return r;
             }
             o.max_users = static_cast<uint32_t>(*v);
+        } else if (name == "--bind") {
+            if (!take_value("a local address")) return r;
+            if (value.empty()) {
+                r.error = "option --bind needs an address";
+                return r;
+            }
+            o.bind_address = value;
         } else if (name == "--log") {
             if (!take_value("a file name")) return r;
             if (value.empty()) {
@@ -169,6 +176,10 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
         r.error = "--max-users needs --port";
         return r;
     }
+    if (!o.bind_address.empty() && !o.port) {
+        r.error = "--bind needs --port";
+        return r;
+    }
     if (o.port && o.max_users == 0) o.max_users = 5;
     return r;
 }
@@ -189,6 +200,8 @@ std::string usage_text() {
            "  -d, --duration SECONDS    record at most this much of the source\n"
            "      --port N              also broadcast over HTTP on port N while recording\n"
            "      --max-users N         at most N clients at once (default 5 with --port)\n"
+           "      --bind ADDRESS        serve the broadcast on this local IPv4 or IPv6 address only\n"
+           "                            (default: every interface)\n"
            "      --log FILE            write the graph manager's log to FILE\n"
            "      --graph-edit          register the graph so a graph editor can attach to it\n"
            "      --list-profiles       list the profiles and exit\n"
@@ -196,9 +209,16 @@ std::string usage_text() {
            "  -h, --help                show this help and exit\n"
            "  -V, --version             show the version and exit\n"
            "\n"
-           "Exit codes: 0 recorded (also when interrupted: the file is finished), 1 the recording broke\n"
-           "off, 2 bad command line, 3 the source cannot be opened or rendered, 4 the output cannot be\n"
-           "written or the graph cannot run.\n";
+           "Exit codes:\n"
+           "  0    recorded; also after Ctrl-C or SIGTERM while recording: the file is finished\n"
+           "  1    the recording broke off (stream error, write failure); the file holds what came before\n"
+           "  2    bad command line\n"
+           "  3    the source cannot be opened or rendered\n"
+           "  4    the output cannot be written or the graph cannot run\n"
+           "  5    Ctrl-C or SIGTERM while the source was being opened (a URL, a pipe with no writer):\n"
+           "       nothing was recorded and the output file was not created or touched\n"
+           "  130  a second Ctrl-C or SIGTERM ended the program at once, even while opening or finishing;\n"
+           "       a file being written keeps what reached the disk but may lack its index\n";
 }
 
 std::string version_text() { return "tarnwick-record 0.2.0 (Tarnwick0.02bu)\n"; }

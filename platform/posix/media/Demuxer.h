@@ -116,7 +116,10 @@ public:
     std::string display_name() const;
 
 private:
-    HRESULT open_with_probe(const std::string &target, AVDictionary **opts);
+    HRESULT open_with_probe(const std::string &target, AVDictionary **opts, AVIOContext *pb = nullptr);
+    HRESULT open_stream_file(const std::string &path, AVDictionary **opts);
+    static int read_stream_file(void *self, uint8_t *buf, int size);
+    void free_io(AVIOContext **pb);
     HRESULT open_direct(const std::string &target, AVDictionary **opts);
     HRESULT finish_open(int probe_score);
     HRESULT open_error(int err, int probe_score) const;
@@ -125,6 +128,7 @@ private:
     DemuxerOptions options_;
     AVFormatContext *ctx_ = nullptr;
     AVIOContext *own_pb_ = nullptr;  // our own I/O context when we probed ourselves
+    int stream_fd_ = -1;             // the descriptor behind own_pb_ for a pipe or device
     std::vector<int> media_streams_;
     std::string url_;
     std::string local_path_;  // non-empty for a local file
