@@ -392,8 +392,14 @@ TEST_F(RecordTool, BroadcastReachesAnMmshClient) {
     const int port = ntohs(a.sin_port);
     close(s);
 
-    Child rec({"--port", std::to_string(port), "--max-users", "2", server.url(), out});
-    ASSERT_TRUE(rec.wait_for_output([](const std::string &o) { return o.find("serving  http://") != std::string::npos; }, 60));
+    // An address that is not one is refused before anything is recorded.
+    Outcome bad = run_tool({"--port", std::to_string(port), "--bind", "localhost", server.url(), out});
+    EXPECT_EQ(bad.code, 2) << bad.out << bad.err;
+    EXPECT_NE(bad.err.find("numeric IPv4 or IPv6 address"), std::string::npos) << bad.err;
+
+    Child rec({"--port", std::to_string(port), "--max-users", "2", "--bind", "127.0.0.1", server.url(), out});
+    ASSERT_TRUE(rec.wait_for_output(
+        [](const std::string &o) { return o.find("serving  http://127.0.0.1:") != std::string::npos; }, 60));
     const std::string client = "ffmpeg -nostdin -hide_banner -loglevel error -y -t 2 -i mmsh://127.0.0.1:" +
                                std::to_string(port) + "/ -f null - ";
     EXPECT_EQ(std::system(client.c_str()), 0) << client;
