@@ -419,11 +419,13 @@ int Session::run(Summary *summary) {
         KillTimer(window_, kProgressTimer);
         if (tty_ && progress_width_) std::fprintf(out_, "\n");
 
-        const double recorded = position_seconds();
         // A source told to stop at --duration ends with EC_COMPLETE like any other.
         if (stop_ == Stop::complete && duration_by_graph_ && (source_seconds_ <= 0 || source_seconds_ > *o_.duration))
             stop_ = Stop::duration;
         graph.StopGraph();  // the writer finishes the file
+        // Asked once the file is finished: the writer's position is then what the file holds,
+        // also when a write failure cut it short.
+        const double recorded = position_seconds();
         std::string streams = describe_streams(writer);
         sink_ = nullptr;
         seeking_ = nullptr;
