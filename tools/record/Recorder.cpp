@@ -234,7 +234,19 @@ private:
     OpenAborter aborter_;
 };
 
-void Session::on_interrupt(void *self, int count) {
+// Where the interrupt hook finds the running session. The platform's watcher calls the hook
+// until the process ends, so this outlives every session; a session enters itself for the
+// time it runs.
+struct InterruptRoute {
+    std::mutex lock;  // guards session
+    Session *session = nullptr;
+};
+InterruptRoute &interrupt_route() {
+    static InterruptRoute route;
+    return route;
+}
+
+void Session::on_interrupt(void *route_ptr, int count) {
     // A second interruption ends the program at once, whatever it is waiting for; the file
     // keeps what had reached the disk, as after any abrupt end.
     if (count >= 2) {
@@ -242,7 +254,9 @@ void Session::on_interrupt(void *self, int count) {
         std::fflush(stderr);
         std::_Exit(kExitKilled);
     }
-    static_cast<Session *>(self)->aborter_.interrupt();
+    auto *route = static_cast<InterruptRoute *>(route_ptr);
+    std::lock_guard<std::mutex> lock(route->lock);
+    if (route->session) route->session->aborter_.interrupt();
 }
 
 void Session::say(const char *fmt, const std::string &a, const std::string &b) {
@@ -324,7 +338,11 @@ void Session::tick() {
 
 int Session::run(Summary *summary) {
     window_ = AllocateHWnd([this](UINT m, WPARAM w, LPARAM l) { return on_message(m, w, l); });
-    watch_interrupts(window_, WM_INTERRUPT, &Session::on_interrupt, this);
+    {
+        std::lock_guard<std::mutex> lock(interrupt_route().lock);
+        interrupt_route().session = this;
+    }
+    watch_interrupts(window_, WM_INTERRUPT, &Session::on_interrupt, &interrupt_route());
     aborter_.start();
 
     TFilterGraph graph(nullptr);
@@ -474,6 +492,10 @@ int Session::run(Summary *summary) {
         graph.SetActive(false);
     }
     writer.SetFilterGraph(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(interrupt_route().lock);
+        interrupt_route().session = nullptr;
+    }
     DeallocateHWnd(window_);
     window_ = nullptr;
     return code;
