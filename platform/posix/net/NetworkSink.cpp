@@ -557,7 +557,7 @@ private:
     void remove_locked(size_t index, std::vector<Event> *events) {
         Client &c = *clients_[index];
         if (c.admitted) events->push_back({WMT_CLIENT_DISCONNECT, properties(c)});
-        ::close(c.fd);
+        if (c.fd >= 0) ::close(c.fd);
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
     }
 
@@ -588,7 +588,13 @@ private:
                     ::close(fd);
                     continue;
                 }
-                remove_locked(idlest, events);
+                // Closed now, so descriptors stay bounded however many arrive at once; the
+                // entry itself goes at the top of the serve loop, since the loop may still hold
+                // a pointer to it.
+                Client &evicted = *clients_[idlest];
+                ::close(evicted.fd);
+                evicted.fd = -1;
+                evicted.drop = true;
             }
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
