@@ -216,6 +216,7 @@ public:
         shutdown(fd_, SHUT_RDWR);
         close(fd_);
         thread_.join();
+        for (std::thread &t : connections_) t.join();  // each ends within a pacing step
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/long.ts"; }
 
@@ -224,7 +225,7 @@ private:
         while (!stop_) {
             int c = accept(fd_, nullptr, nullptr);
             if (c < 0) return;
-            std::thread([this, c] {
+            connections_.emplace_back([this, c] {
                 char req[2048];
                 (void)!read(c, req, sizeof req);
                 std::ifstream in(file_, std::ios::binary);
@@ -238,7 +239,7 @@ private:
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // pacing, not synchronisation
                 }
                 close(c);
-            }).detach();
+            });
         }
     }
     std::string file_;
@@ -247,6 +248,7 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
+    std::vector<std::thread> connections_;  // the serving thread's own until it is joined
 };
 
 // Accepts connections on 127.0.0.1 and never answers them, until destroyed.
