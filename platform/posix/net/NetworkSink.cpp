@@ -573,13 +573,16 @@ private:
                     accept_paused_until_ = Clock::now() + std::chrono::milliseconds(100);
                 return;
             }
-            // A full table of connections still sending their requests gives up the one idle
+            // A full table of connections still sending their requests (or, before the first
+            // header, waiting for it without a place among the clients) gives up the one idle
             // longest: closing the newcomer instead would let a few stalled connections lock
             // every real client out.
             size_t pending = 0, idlest = clients_.size();
             for (size_t i = 0; i < clients_.size(); ++i) {
                 const Client &c = *clients_[i];
-                if (c.state != Client::State::Request || c.drop) continue;
+                const bool unplaced = c.state == Client::State::Request ||
+                                      (c.state == Client::State::Waiting && !c.admitted);
+                if (!unplaced || c.drop) continue;
                 ++pending;
                 if (idlest == clients_.size() || c.heard < clients_[idlest]->heard) idlest = i;
             }

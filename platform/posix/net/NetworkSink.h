@@ -21,7 +21,8 @@ namespace tw::posix::net {
 // The bounds that keep one client, or many connections that never become clients, from
 // holding the broadcast: every connection is either admitted (at most the client limit),
 // still sending its request (at most max_pending_connections, each for at most
-// request_timeout_ms; when the table is full the one idle longest makes room for a newcomer),
+// request_timeout_ms, together with the unadmitted requests that wait for the first header;
+// when the table is full the one idle longest makes room for a newcomer),
 // or being closed (at most max_closing_connections; the oldest is closed at once beyond that).
 struct SinkLimits {
     size_t client_queue_bytes = 8u << 20;   // a client further behind than this is dropped
