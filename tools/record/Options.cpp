@@ -193,7 +193,7 @@ std::string usage_text() {
            "\n"
            "Records SOURCE (a file path or a URL) into the ASF file OUTPUT, re-encoded with one of the\n"
            "27 Windows Media 8 system profiles. Stops at the end of the source, after --duration, or on\n"
-           "Ctrl-C; the file is finished in every case.\n"
+           "Ctrl-C or SIGTERM; the file is finished in every case (a second Ctrl-C ends at once).\n"
            "\n"
            "Options:\n"
            "  -p, --profile NAME|INDEX  encoding profile (default wmp_V80_384Video); see --list-profiles\n"
