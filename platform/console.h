@@ -13,7 +13,15 @@ namespace tw {
 // interruption is posted the same way. Call it once, early, from the thread that owns `hwnd`
 // and before other threads are started (on Linux the signals are blocked for the threads
 // started afterwards and taken by a watcher thread of their own).
-bool watch_interrupts(HWND hwnd, UINT msg);
+//
+// `hook`, when given, is called for every interruption before the message is posted, on the
+// thread that takes the interruption (Linux: the watcher thread; Windows: the console control
+// handler's thread), with `context` and the number of interruptions so far (1 for the first).
+// It is how a thread blocked in a long platform call is reached: the hook may call what is
+// safe from another thread (IGraphBuilder::Abort, ending the process), nothing that waits on
+// the window's thread.
+using InterruptHook = void (*)(void *context, int count);
+bool watch_interrupts(HWND hwnd, UINT msg, InterruptHook hook = nullptr, void *context = nullptr);
 
 // True when standard output / standard error is an interactive terminal.
 bool stdout_is_terminal();

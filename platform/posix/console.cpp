@@ -11,7 +11,7 @@
 
 namespace tw {
 
-bool watch_interrupts(HWND hwnd, UINT msg) {
+bool watch_interrupts(HWND hwnd, UINT msg, InterruptHook hook, void *context) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -20,10 +20,14 @@ bool watch_interrupts(HWND hwnd, UINT msg) {
     // Blocked here, the signals stay blocked in every thread created from now on, so only the
     // watcher below receives them, synchronously, where posting a message is safe.
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
-    std::thread([set, hwnd, msg]() {
-        for (;;) {
+    std::thread([set, hwnd, msg, hook, context]() {
+        for (int count = 1;; ++count) {
             int sig = 0;
-            if (sigwait(&set, &sig) != 0) continue;
+            if (sigwait(&set, &sig) != 0) {
+                --count;
+                continue;
+            }
+            if (hook) hook(context, count);
             if (!PostMessageA(hwnd, msg, static_cast<WPARAM>(sig), 0)) return;  // window gone
         }
     }).detach();

@@ -12,9 +12,15 @@ namespace {
 // once by watch_interrupts before the handler is installed, read only by the handler.
 HWND g_window = nullptr;
 UINT g_message = 0;
+InterruptHook g_hook = nullptr;
+void *g_context = nullptr;
+// Written by the handler only; Windows may run it on a new thread for each event.
+volatile LONG g_count = 0;
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (!g_window) return FALSE;
+    const LONG count = InterlockedIncrement(&g_count);
+    if (g_hook) g_hook(g_context, static_cast<int>(count));
     PostMessageW(g_window, g_message, static_cast<WPARAM>(event), 0);
     // For a closing console Windows ends the process once the handler returns; give the
     // window's thread a moment to finish the file first.
@@ -23,9 +29,11 @@ BOOL WINAPI on_console_event(DWORD event) {
 }
 }  // namespace
 
-bool watch_interrupts(HWND hwnd, UINT msg) {
+bool watch_interrupts(HWND hwnd, UINT msg, InterruptHook hook, void *context) {
     g_window = hwnd;
     g_message = msg;
+    g_hook = hook;
+    g_context = context;
     return SetConsoleCtrlHandler(on_console_event, TRUE) != FALSE;
 }
 

@@ -264,6 +264,42 @@ private:
     std::vector<int> client_fds_;       // likewise
 };
 
+// Accepts connections on 127.0.0.1 and never answers them, until destroyed.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        listen(fd_, 8);  // the kernel completes the handshakes; nobody reads
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentServer() { close(fd_); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/live.ts"; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Opens the FIFO for writing once a reader holds it (a non-blocking open succeeds only then).
+int fifo_writer(const std::string &fifo, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != ENXIO || std::chrono::steady_clock::now() > until) return fd;
+        std::this_thread::yield();
+    }
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
 }  // namespace
 
 TEST_F(RecordTool, UsageErrorsExitTwoWithTheUsage) {
@@ -371,8 +407,14 @@ TEST_F(RecordTool, BroadcastReachesAnMmshClient) {
     const int port = ntohs(a.sin_port);
     close(s);
 
-    Child rec({"--port", std::to_string(port), "--max-users", "2", server.url(), out});
-    ASSERT_TRUE(rec.wait_for_output([](const std::string &o) { return o.find("serving  http://") != std::string::npos; }, 60));
+    // An address that is not one is refused before anything is recorded.
+    Outcome bad = run_tool({"--port", std::to_string(port), "--bind", "localhost", server.url(), out});
+    EXPECT_EQ(bad.code, 2) << bad.out << bad.err;
+    EXPECT_NE(bad.err.find("numeric IPv4 or IPv6 address"), std::string::npos) << bad.err;
+
+    Child rec({"--port", std::to_string(port), "--max-users", "2", "--bind", "127.0.0.1", server.url(), out});
+    ASSERT_TRUE(rec.wait_for_output(
+        [](const std::string &o) { return o.find("serving  http://127.0.0.1:") != std::string::npos; }, 60));
     const std::string client = "ffmpeg -nostdin -hide_banner -loglevel error -y -t 2 -i mmsh://127.0.0.1:" +
                                std::to_string(port) + "/ -f null - ";
     EXPECT_EQ(std::system(client.c_str()), 0) << client;
@@ -477,4 +519,65 @@ TEST_F(RecordTool, NamesThatAreNotUtf8KeepTheirBytes) {
     EXPECT_TRUE(probe(out).opened);
     for (const auto &entry : fs::directory_iterator(dir_))
         EXPECT_EQ(entry.path().filename().string().find("\xEF\xBF\xBD"), std::string::npos) << entry.path();
+}
+
+// Ctrl-C and SIGTERM reach a recorder blocked in opening its source: a pipe nobody writes to,
+// a server that accepts and never answers. It ends at once, says so, and creates no file.
+TEST_F(RecordTool, InterruptEndsABlockedOpenAtOnce) {
+    const std::string fifo = path("nobody-writes.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    SilentServer server;
+    const struct {
+        std::string source;
+        int sig;
+    } cases[] = {{fifo, SIGTERM}, {server.url(), SIGINT}};
+    for (const auto &c : cases) {
+        const std::string out = path("never-written.asf");
+        Child rec({c.source, out});
+        ASSERT_TRUE(rec.wait_for_output([](const std::string &o) { return o.find("source   ") != std::string::npos; }, 30));
+        const auto sent = std::chrono::steady_clock::now();
+        rec.signal(c.sig);
+        Outcome r = rec.finish(10);
+        const double took = seconds_since(sent);
+        EXPECT_EQ(r.code, 5) << c.source << "\n" << r.out << r.err;
+        EXPECT_LT(took, 2.0) << c.source;
+        EXPECT_NE(r.err.find("interrupted while the source was being opened"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out)) << c.source;
+    }
+}
+
+// A pipe whose writer sent part of a clip and stalls: Ctrl-C still finishes what was recorded.
+TEST_F(RecordTool, InterruptEndsAStalledSourceWithTheFileFinished) {
+    const std::string fifo = path("stalling.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string data;
+    {
+        std::ifstream in(long_clip_, std::ios::binary);
+        data.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string out = path("stalled.asf");
+    Child rec({fifo, out});
+    int fd = fifo_writer(fifo, 30);
+    ASSERT_GE(fd, 0);
+    fcntl(fd, F_SETFL, 0);
+    const size_t part = std::min<size_t>(data.size(), 200000);  // a few seconds of the clip
+    ASSERT_EQ(write(fd, data.data(), part), static_cast<ssize_t>(part));
+    // The pipe stays open and silent from here on.
+    ASSERT_TRUE(rec.wait_for_output(
+        [](const std::string &o) {
+            size_t at = o.rfind("recording 00:0");
+            return at != std::string::npos && o.compare(at, 15, "recording 00:00") != 0;
+        },
+        60));
+    const auto sent = std::chrono::steady_clock::now();
+    rec.signal(SIGINT);
+    Outcome r = rec.finish(10);
+    const double took = seconds_since(sent);
+    close(fd);
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_LT(took, 2.0);
+    EXPECT_NE(r.out.find("(interrupted)"), std::string::npos) << r.out;
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_GT(m.duration, 1.0);
 }

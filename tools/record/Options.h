@@ -17,6 +17,8 @@ enum ExitCode : int {
     kExitUsage = 2,    // bad options or values
     kExitSource = 3,   // the source cannot be opened or rendered, or lacks a stream the profile records
     kExitOutput = 4,   // the output cannot be created (or is the source) or the graph cannot run
+    kExitInterrupted = 5,  // interrupted while the source was being opened: no file written
+    kExitKilled = 130,     // a second interruption ended the program at once
 };
 
 struct Options {
@@ -26,6 +28,7 @@ struct Options {
     std::optional<double> duration;          // seconds of media to record
     uint32_t port = 0;
     uint32_t max_users = 0;
+    std::string bind_address;  // broadcast on this local address only; empty = every interface
     std::string log_file;
     bool graph_edit = false;
     bool quiet = false;

@@ -118,10 +118,11 @@ public:
     std::string display_name() const;
 
 private:
-    // With `through_handle`, `target` is a regular file read through a handle of our own.
-    HRESULT open_with_probe(const std::string &target, AVDictionary **opts, bool through_handle = false);
-    HRESULT open_file_io(const std::string &path, AVIOContext **pb);
-    void close_io(AVIOContext **pb);
+    HRESULT open_with_probe(const std::string &target, AVDictionary **opts, AVIOContext *pb = nullptr);
+    HRESULT open_local_file(const std::string &path, AVDictionary **opts);  // through a handle of ours
+    HRESULT open_stream_file(const std::string &path, AVDictionary **opts);
+    static int read_stream_file(void *self, uint8_t *buf, int size);
+    void free_io(AVIOContext **pb);
     HRESULT open_direct(const std::string &target, AVDictionary **opts);
     HRESULT finish_open(int probe_score);
     HRESULT open_error(int err, int probe_score) const;
@@ -132,6 +133,7 @@ private:
     AVIOContext *own_pb_ = nullptr;  // our own I/O context when we probed ourselves
     HANDLE file_ = nullptr;          // a local file's handle (CreateFile), held while open
     int file_fd_ = -1;               // its descriptor, read by own_pb_
+    int stream_fd_ = -1;             // the descriptor behind own_pb_ for a pipe or device
     std::vector<int> media_streams_;
     std::string url_;
     std::string local_path_;  // non-empty for a local file
