@@ -5,6 +5,7 @@
 #          Qt, the CJK font and the zh_CN.UTF-8 locale
 #   test   what the test suites add: GoogleTest, the MinGW-w64 cross compiler, Wine with its
 #          32-bit part, Xvfb and the X tools, VLC, the script linter, the fuzzing compiler
+#          with its sanitizer runtimes and symbolizer
 #
 #   scripts/setup.sh [--group run|test] [--check] [--report FILE]
 #
@@ -51,7 +52,7 @@ test_packages=(
   wine fonts-wine
   xvfb xauth x11-utils xdotool imagemagick
   vlc-bin vlc-plugin-base
-  shellcheck clang
+  shellcheck clang libclang-rt-dev llvm
 )
 # Wine's 32-bit part. Without the GStreamer plugins every RenderFile under Wine fails, and they
 # are only recommends of wine32. These need the i386 architecture and its indexes.
