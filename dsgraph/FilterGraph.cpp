@@ -2,6 +2,7 @@
 
 #include "framework/Application.h"
 #include "framework/MessageWindow.h"
+#include "framework/Reader.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -620,4 +621,27 @@ void TFilterGraph::HandleGraphEvent(LONG Event, LONG_PTR Param1, LONG_PTR Param2
     default:
         break;
     }
+}
+
+bool TFilterGraph::ReadProperty(TReader &Reader, const std::string &Name) {
+    if (Name == "Mode") {
+        const std::string v = Reader.ReadIdent();
+        if (v == "gmNormal") SetMode(gmNormal);
+        else if (v == "gmCapture") SetMode(gmCapture);
+        else if (v == "gmDVD") SetMode(gmDVD);
+        else throw Reader.Error("Invalid property value");
+    } else if (Name == "GraphEdit") {
+        SetGraphEdit(Reader.ReadBool());
+    } else if (Name == "AutoCreate") {
+        SetAutoCreate(Reader.ReadBool());
+    } else if (Name == "LogFile") {
+        SetLogFile(Reader.ReadFileName());
+    } else if (Name == "OnActivate") {
+        OnActivate = Reader.ReadMethod<TNotifyEvent>();
+    } else if (Name == "OnDSEvent") {
+        OnDSEvent = Reader.ReadMethod<TOnDSEvent>();
+    } else {
+        return TComponent::ReadProperty(Reader, Name);
+    }
+    return true;
 }

@@ -199,6 +199,8 @@ public:
 
     // Activates when AutoCreate is set outside design mode.
     void Loaded() override;
+    // Stored properties: Mode, GraphEdit, AutoCreate, LogFile, and the events by handler name.
+    bool ReadProperty(TReader &Reader, const std::string &Name) override;
 
     HWND NotifyWindow() const { return notifyWindow_; }
 

@@ -92,3 +92,9 @@ bool TComponent::ReadProperty(TReader &, const std::string &) { return false; }
 std::any TComponent::MethodAddress(const std::string &) { return {}; }
 
 void TComponent::SetParentComponent(TComponent *) {}
+
+TComponent *TComponent::FindComponent(const std::string &AName) const {
+    for (TComponent *c : components_)
+        if (c->Name() == AName) return c;
+    return nullptr;
+}

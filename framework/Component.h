@@ -56,6 +56,8 @@ public:
     TComponent *Owner() const { return owner_; }
     int ComponentCount() const { return static_cast<int>(components_.size()); }
     TComponent *Components(int Index) const;  // nullptr when out of range
+    // The owned component of that name, or nullptr.
+    TComponent *FindComponent(const std::string &AName) const;
 
     const std::string &Name() const { return name_; }
     void SetName(const std::string &Value) { name_ = Value; }

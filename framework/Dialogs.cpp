@@ -46,9 +46,9 @@ bool TSaveDialog::ReadProperty(TReader &Reader, const std::string &Name) {
     } else if (Name == "Filter") {
         Filter = Reader.ReadString();
     } else if (Name == "FileName") {
-        FileName = Reader.ReadString();
+        FileName = Reader.ReadFileName();
     } else if (Name == "InitialDir") {
-        InitialDir = Reader.ReadString();
+        InitialDir = Reader.ReadFileName();
     } else if (Name == "Title") {
         Title = Reader.ReadString();
     } else if (Name == "Options") {

@@ -1,5 +1,7 @@
 #include "framework/Reader.h"
 
+#include "platform/paths.h"
+
 #include <cctype>
 #include <map>
 #include <memory>
@@ -151,6 +153,8 @@ std::string TReader::ReadString() const {
     if (value_.kind != TPropValue::Kind::String) throw Error("Invalid property value");
     return value_.text;
 }
+
+std::string TReader::ReadFileName() const { return tw::NativePath(ReadString()); }
 
 std::string TReader::ReadIdent() const {
     if (value_.kind != TPropValue::Kind::Ident) throw Error("Invalid property value");

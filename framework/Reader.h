@@ -53,6 +53,8 @@ public:
     const TPropValue &Value() const { return value_; }
     int32_t ReadInteger() const;
     std::string ReadString() const;
+    // A string naming a file, as the platform spells it (tw::NativePath).
+    std::string ReadFileName() const;
     std::string ReadIdent() const;
     bool ReadBool() const;
     std::vector<std::string> ReadStrings() const;  // a list
