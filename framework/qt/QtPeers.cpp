@@ -17,6 +17,8 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QWidget>
 
@@ -258,7 +260,20 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent *E) override {
-        QSlider::mousePressEvent(E);
+        // A native track bar takes a press anywhere beside the thumb as one on its channel
+        // (a page towards it); Qt only reacts on the groove's own narrow strip.
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+        const QRect handle = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+        const QPoint at = E->position().toPoint();
+        if (!handle.contains(at) && !groove.contains(at)) {
+            const QPointF onGroove(E->position().x(), groove.center().y());
+            QMouseEvent moved(E->type(), onGroove, mapToGlobal(onGroove), E->button(), E->buttons(), E->modifiers());
+            QSlider::mousePressEvent(&moved);
+        } else {
+            QSlider::mousePressEvent(E);
+        }
         TMouseButton b;
         if (sink && ButtonOf(*E, b)) sink->PeerMouseDown(b, ShiftOf(*E), int(E->position().x()), int(E->position().y()));
     }
