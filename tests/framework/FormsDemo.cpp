@@ -3,10 +3,12 @@
 //   forms_demo [CAPTION]
 #include "framework/Application.h"
 #include "framework/ComCtrls.h"
+#include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -79,8 +81,8 @@ int main(int argc, char **argv) {
         std::fflush(stdout);
     };
     record->OnClick = [say](TObject *) { say("录制中"); };
-    stop->OnClick = [say](TObject *) { say("停止"); };
-    get->OnClick = [](TObject *) { throw std::runtime_error("Get failed"); };
+    stop->OnClick = [](TObject *) { throw std::runtime_error("Stop failed"); };
+    get->OnClick = [memo1](TObject *) { memo1->SetText(InputBox("Tarnwick0.02bu", "媒体来源:", memo1->Text())); };
     box->OnChange = [say, box](TObject *) { say("item " + std::to_string(box->ItemIndex())); };
     bar->OnMouseUp = [say, bar](TObject *, TMouseButton b, TShiftState, int x, int y) {
         say("up " + std::to_string(b) + " at " + std::to_string(x) + "," + std::to_string(y) + " position " +

@@ -399,3 +399,30 @@ TEST(QtLoop, ModalBoxKeepsDispatchingTimersAndPostedMessages) {
     EXPECT_EQ(posts, 1);
     tw::DeallocateHWnd(wnd);
 }
+
+// The program's whole life: Run shows the main form and loops; a handler's exception is
+// reported in a box and the loop goes on; the user closing the main form ends Run.
+TEST(QtLoop, RunReportsAHandlersExceptionAndEndsWhenTheMainFormCloses) {
+    Application->Initialize();
+    Application->SetTitle("Tarnwick0.02bu");
+    TForm *form = nullptr;
+    Application->CreateForm(form);
+    auto *button = new TButton(form);
+    button->SetParent(form);
+    button->OnClick = [](TObject *) { throw std::runtime_error("Not now"); };
+    std::string reported;
+    QTimer::singleShot(0, [&] {
+        WhenModal([&](QWidget *box) {
+            reported = qobject_cast<QMessageBox *>(box)->text().toStdString();
+            QTest::keyClick(box, Qt::Key_Return);
+            // Back in the main loop: the user closes the window.
+            QTimer::singleShot(0, [form] { static_cast<QWidget *>(form->Peer()->Handle())->close(); });
+        });
+        QTest::mouseClick(static_cast<QPushButton *>(button->Peer()->Handle()), Qt::LeftButton);
+    });
+    Application->Run();
+    EXPECT_EQ(reported, "Not now.");
+    EXPECT_FALSE(form->Showing());
+    Application->Done();
+    EXPECT_EQ(Application->MainForm(), nullptr);
+}
