@@ -47,18 +47,19 @@ public:
     // A burst is cut into turns so that Qt's own events (painting, input) still get through.
     void Drain() {
         constexpr int kPerTurn = 256;
-        MSG msg;
         int n = 0;
-        while (n < kPerTurn && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ++n;
-            if (msg.message == WM_QUIT) {
-                QuitLoop();
-                continue;
-            }
+        for (bool more = true; more && n < kPerTurn; ++n) {
+            // Nothing may unwind through Qt's loop: a window procedure's exception, from a
+            // posted message or from a sent one (which PeekMessageA delivers), is reported.
             try {
-                DispatchMessageA(&msg);
+                MSG msg;
+                more = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+                if (!more) break;
+                if (msg.message == WM_QUIT)
+                    QuitLoop();
+                else
+                    DispatchMessageA(&msg);
             } catch (...) {
-                // Nothing may unwind through Qt's loop.
                 Application->HandleException(nullptr);
             }
         }

@@ -426,3 +426,28 @@ TEST(QtLoop, RunReportsAHandlersExceptionAndEndsWhenTheMainFormCloses) {
     Application->Done();
     EXPECT_EQ(Application->MainForm(), nullptr);
 }
+
+// A window procedure of the platform layer that throws (not one guarded by AllocateHWnd)
+// must not unwind through Qt's loop: the exception is reported and the loop goes on.
+TEST(QtLoop, AThrowingWindowProcedureIsReportedAndTheLoopGoesOn) {
+    tw::ui::InitializeToolkit();
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        if (m == WM_APP) throw std::runtime_error("Procedure failed");
+        if (m == WM_APP + 1) tw::ui::QuitLoop();
+        return DefWindowProcA(h, m, w, l);
+    };
+    wc.lpszClassName = "TwThrowingWindow";
+    ASSERT_NE(0, RegisterClassExA(&wc));
+    HWND wnd = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(wnd, nullptr);
+    std::vector<std::string> reports;
+    Application->OnException = [&](TObject *, const std::string &m) { reports.push_back(m); };
+    PostMessageA(wnd, WM_APP, 0, 0);
+    PostMessageA(wnd, WM_APP + 1, 0, 0);
+    tw::ui::RunLoop();
+    Application->OnException = nullptr;
+    EXPECT_EQ(reports, (std::vector<std::string>{"Procedure failed."}));
+    DestroyWindow(wnd);
+}
