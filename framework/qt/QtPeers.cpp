@@ -347,9 +347,8 @@ public:
         }
     }
 
-    void SetBounds(int Left, int Top, int Width, int Height) override {
-        left_ = Left;
-        top_ = Top;
+    // Left and Top are the stored position, which a centred form does not use.
+    void SetBounds(int, int, int Width, int Height) override {
         // Not resizable: the border cannot change the client size.
         widget_->setFixedSize(std::max(1, Width), std::max(1, Height));
     }
@@ -425,7 +424,6 @@ private:
     }
 
     QPointer<FormWidget> widget_;
-    int left_ = 0, top_ = 0;  // stored; a centred form does not use them
     TColor color_ = clDefault;
     TColor textColor_ = clWindowText;
 };
