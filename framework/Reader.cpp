@@ -179,7 +179,7 @@ std::vector<std::string> TReader::ReadSet() const {
 }
 
 void TReader::ReadReference(std::function<void(TComponent *)> Apply) {
-    fixups_.push_back({current_component_, current_property_, ReadIdent(), std::move(Apply)});
+    fixups_.push_back({current_component_, current_property_, ReadIdent(), std::move(Apply), line_});
 }
 
 void TReader::ReadObject(TComponent *Instance, bool IsRoot) {
@@ -239,6 +239,7 @@ void TReader::ReadRoot() {
             if (root_->Components(i)->Name() == f.target) target = root_->Components(i);
         current_component_ = f.component;
         current_property_ = f.property;
+        line_ = f.line;
         if (!target) throw Error("Invalid property value: no component named " + f.target);
         f.apply(target);
     }

@@ -78,6 +78,7 @@ private:
     struct Fixup {
         std::string component, property, target;
         std::function<void(TComponent *)> apply;
+        int line;  // where the reference stands, for the error
     };
 
     void ReadObject(TComponent *Instance, bool IsRoot);
