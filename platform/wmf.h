@@ -191,6 +191,17 @@ struct IWMWriterNetworkSink : public IWMWriterSink {
 };
 TW_DECLARE_IID(IWMWriterNetworkSink, 0x96406BE7, 0x2B2B, 0x11D3, 0xB3, 0x6B, 0x00, 0xC0, 0x4F, 0x61, 0x08, 0xFF);
 
+// Not part of Windows Media: our Linux network sink also answers this interface, for the local
+// address it listens on. The Windows Media runtime's sink listens on every interface and does
+// not answer it, so a caller takes E_NOINTERFACE to mean "only every interface here".
+struct ITwNetworkSinkAddress : public IUnknown {
+    // Called while the sink is closed: a numeric IPv4 or IPv6 address, or NULL or "" for every
+    // interface (the default). E_INVALIDARG for anything else, NS_E_INVALID_REQUEST while open.
+    // The next Open listens there and GetHostURL names it.
+    virtual HRESULT STDMETHODCALLTYPE SetListenAddress(LPCWSTR address) = 0;
+};
+TW_DECLARE_IID(ITwNetworkSinkAddress, 0x6338454B, 0xD6F7, 0x4B98, 0xAB, 0x2C, 0xA7, 0xC4, 0xD9, 0x14, 0xDC, 0xC0);
+
 struct IWMClientConnections : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetClientCount(DWORD *pcClients) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetClientProperties(DWORD dwClientNum,

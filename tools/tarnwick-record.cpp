@@ -3,6 +3,7 @@
 #include "tools/record/Recorder.h"
 
 #include "platform/Wm8Profiles.h"
+#include "platform/console.h"
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -58,6 +59,10 @@ int main(int argc, char **argv) {
         list_profiles(stdout);
         return kExitOk;
     }
+
+    // Whoever reads the progress lines may go away; the recording is finished all the same.
+    tw::survive_closed_output();
+    tw::show_library_diagnostics(o.verbose);
 
     // One single-threaded apartment for the whole program, as the window has.
     const HRESULT com = CoInitialize(nullptr);

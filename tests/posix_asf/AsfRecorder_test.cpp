@@ -315,6 +315,17 @@ TEST(AsfRecorder, SinkGetsHeaderPacketsAndEnd) {
     EXPECT_EQ(sink.header[d], 0x36);  // {75B22636-...}: Data Object
 }
 
+// Slack for "within one packet": a packet carries at most a video frame (33 ms here) and an
+// audio frame or two.
+constexpr int64_t kOnePacketMs = 100;
+
+// The latest media time a file's packets reach: the last presentation time of any stream.
+int64_t last_media_ms(const FileInfo &info) {
+    int64_t last = 0;
+    for (const StreamInfo &s : info.streams) last = std::max(last, s.last_pts_ms);
+    return last;
+}
+
 TEST(AsfRecorder, KilledRecordingStillPlays) {
     std::string path = temp_dir() + "/killed.asf";
     int fds[2];
@@ -328,16 +339,16 @@ TEST(AsfRecorder, KilledRecordingStillPlays) {
         src.seconds = 1000;
         set_formats(r, src);
         if (r.start(path, {}) != S_OK) _exit(2);
-        // Tell the parent after 8 s of media, then go on until killed.
+        // Tell the parent what the file holds after 8 s of media, then go on until killed.
         feed(r, src, 0, 8);
-        char c = 1;
-        if (write(fds[1], &c, 1) != 1) _exit(3);
+        int64_t written = r.written_position();
+        if (write(fds[1], &written, sizeof written) != sizeof written) _exit(3);
         feed(r, src, 8, 1000);
         _exit(4);
     }
     close(fds[1]);
-    char c = 0;
-    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    int64_t written = 0;
+    ASSERT_EQ(read(fds[0], &written, sizeof written), ssize_t(sizeof written));
     close(fds[0]);
     kill(pid, SIGKILL);
     int status = 0;
@@ -349,8 +360,11 @@ TEST(AsfRecorder, KilledRecordingStillPlays) {
     const StreamInfo *v = info.first_video();
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->decode_errors, 0);
-    // Most of what was recorded before the signal is there (the rest was still queued).
+    // Most of what was received before the signal is there (the rest was still queued), and
+    // at least all the recorder said the file held.
     EXPECT_GT(v->last_pts_ms, 5000);
+    EXPECT_GT(written, 30000000);
+    EXPECT_GE(last_media_ms(info), written / 10000 - kOnePacketMs);
     EXPECT_GT(v->decoded, 5 * 29);
     EXPECT_GT(info.first_audio()->decoded, 0);
 }
@@ -388,4 +402,8 @@ TEST(AsfRecorder, FullDiskAbortsAndLeavesPlayableFile) {
     ASSERT_NE(v, nullptr);
     EXPECT_GT(v->decoded, 10);
     EXPECT_EQ(v->decode_errors, 0);
+    // The header and the recorder state what the packets hold, not what was encoded.
+    const double held_ms = double(last_media_ms(info));
+    EXPECT_NEAR(info.duration_s * 1000, held_ms, kOnePacketMs);
+    EXPECT_NEAR(double(r.written_position()) / 10000, held_ms, kOnePacketMs);
 }

@@ -398,6 +398,13 @@ TEST(AsfWriterFilter, FullDiskEndsWithErrorAbortAndPlayableFile) {
     ASSERT_NE(info.first_video(), nullptr);
     EXPECT_GT(info.first_video()->decoded, 10);
     EXPECT_EQ(info.first_video()->decode_errors, 0);
+    // The header states what the packets hold, and so does the position the filter reports.
+    int64_t held_ms = 0;
+    for (const StreamInfo &st : info.streams) held_ms = std::max(held_ms, st.last_pts_ms);
+    EXPECT_NEAR(info.duration_s * 1000, double(held_ms), 100);
+    LONGLONG pos = 0;
+    EXPECT_EQ(rig.writer.query<IMediaSeeking>()->GetCurrentPosition(&pos), S_OK);
+    EXPECT_NEAR(double(pos) / 1e7, info.duration_s, 0.1);
 }
 
 namespace {

@@ -6,9 +6,15 @@
 #include "posix_media/HttpServer.h"
 #include "posix_media/MediaChecks.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <map>
+#include <thread>
 
 using namespace tw::posix::media;
 using media_fixtures::clip;
@@ -165,6 +171,70 @@ TEST(Demuxer, SilentServerTimesOutAndAbortEndsTheWait) {
     graph_abort = true;
     ASSERT_EQ(std::future_status::ready, opened2.wait_for(std::chrono::seconds(10)));
     EXPECT_HR(E_ABORT, opened2.get());
+}
+
+// Opens the FIFO for writing once a reader holds it (a non-blocking open succeeds only then);
+// -1 after `limit`.
+int writer_of(const std::string &fifo, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != ENXIO || std::chrono::steady_clock::now() > until) return fd;
+        std::this_thread::yield();
+    }
+}
+
+// A pipe waits for its writer and for its data without holding the caller past an abort:
+// before the writer comes, and while a writer that has sent part of a clip stalls.
+TEST(Demuxer, FifoWaitsForItsWriterUntilAborted) {
+    const std::string fifo = (media_fixtures::dir() / "source.fifo").string();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string data;
+    {
+        std::ifstream in(clip("mpeg2_mp2.ts"), std::ios::binary);
+        data.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_GT(data.size(), 100000u);
+
+    Demuxer waiting;
+    auto opened = std::async(std::launch::async, [&] { return waiting.open(fifo); });
+    int fd = writer_of(fifo);
+    ASSERT_GE(fd, 0) << "the open never reached the pipe";
+    waiting.interrupt().abort();
+    const bool ended = opened.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    ::close(fd);  // releases an open that did not end, so the test can report it
+    ASSERT_TRUE(ended) << "the open went on waiting for data after the abort";
+    EXPECT_HR(E_ABORT, opened.get());
+
+    // A writer that sends part of the clip and then stalls: the packets come, then an abort
+    // ends the read that waits for more.
+    Demuxer d;
+    auto opened2 = std::async(std::launch::async, [&] { return d.open(fifo); });
+    fd = writer_of(fifo);
+    ASSERT_GE(fd, 0);
+    fcntl(fd, F_SETFL, 0);
+    const size_t part = data.size() / 2;
+    ASSERT_EQ(::write(fd, data.data(), part), static_cast<ssize_t>(part));
+    ASSERT_EQ(opened2.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_HR(S_OK, opened2.get());
+    EXPECT_FALSE(d.seekable());
+    AVPacket *pkt = av_packet_alloc();
+    int packets = 0;
+    auto read = std::async(std::launch::async, [&] {
+        HRESULT hr;
+        while ((hr = d.read(pkt)) == S_OK) ++packets;
+        return hr;
+    });
+    EXPECT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "the read should wait";
+    d.interrupt().abort();
+    const bool read_ended = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    ::close(fd);
+    ASSERT_TRUE(read_ended);
+    EXPECT_HR(E_ABORT, read.get());
+    EXPECT_GT(packets, 10);
+    av_packet_free(&pkt);
+    std::filesystem::remove(fifo);
 }
 
 TEST(Demuxer, SourceStrings) {

@@ -12,6 +12,10 @@
 #include "posix_media/MediaChecks.h"
 #include "posix_media/TestSink.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -484,6 +488,72 @@ TEST_F(MediaGraph, RecordsThroughTheAsfWriter) {
     EXPECT_NEAR(2.0, d.duration() / 1e7, 0.3);
     empty_graph();
     graph->RemoveFilter(writer.get());
+}
+
+// The source filter holds its file with read sharing only, so a writer told to record onto
+// that file, under any of its names, fails to create it and leaves the source whole.
+TEST_F(MediaGraph, RecordingOntoItsOwnSourceIsASharingViolation) {
+    const std::filesystem::path dir = media_fixtures::dir() / "own-source";
+    std::filesystem::create_directories(dir);
+    const std::string source = (dir / "same.mp4").string();
+    std::filesystem::copy_file(clip("h264_aac.mp4"), source, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::create_symlink(source, dir / "link.mp4");
+    std::filesystem::create_hard_link(source, dir / "hard.mp4");
+    auto bytes = [](const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string before = bytes(source);
+
+    ComPtr<IBaseFilter> writer;
+    ASSERT_HR(S_OK, CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     writer.out_void()));
+    ASSERT_HR(S_OK, graph->AddFilter(writer.get(), OLESTR("WM ASF Writer")));
+    sink_ref = writer;  // kept by empty_graph()
+    for (const std::string &output : {source, (dir / "." / "same.mp4").string(), (dir / "link.mp4").string(),
+                                      (dir / "hard.mp4").string()}) {
+        ASSERT_HR(S_OK, writer.query<IFileSinkFilter>()->SetFileName(to_wide(output).c_str(), nullptr));
+        ASSERT_HR(S_OK, render(source));
+        EXPECT_HR(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), control->Run()) << output;
+        empty_graph();
+        EXPECT_EQ(before, bytes(source)) << output;
+    }
+    // Once the source is out of the graph the file may be replaced.
+    ASSERT_HR(S_OK, render(clip("h264_aac.mp4")));
+    EXPECT_EQ(EC_COMPLETE, run_to_end());
+    empty_graph();
+    EXPECT_NE(before, bytes(source));
+    graph->RemoveFilter(writer.get());
+}
+
+// FFmpeg's own lines go to the graph's log, and never to standard error on their own.
+TEST_F(MediaGraph, FFmpegLinesGoToTheLogOnly) {
+    add_sink(true, true);
+    const std::string log_path = (media_fixtures::dir() / "ffmpeg.log").string();
+    const std::string err_path = (media_fixtures::dir() / "stderr.txt").string();
+    HANDLE h = CreateFileA(log_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ASSERT_HR(S_OK, graph->SetLogFile((DWORD_PTR)h));
+    fflush(stderr);
+    const int saved = dup(2);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    const HRESULT hr = render(clip("truncated.mp4"));  // FFmpeg: "moov atom not found"
+    graph->SetLogFile(0);
+    const HRESULT hr2 = render(clip("truncated.mp4"));  // no log now: the line goes nowhere
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(err);
+    CloseHandle(h);
+    EXPECT_HR(VFW_E_INVALID_FILE_FORMAT, hr);
+    EXPECT_HR(VFW_E_INVALID_FILE_FORMAT, hr2);
+    std::ifstream in(log_path), err_in(err_path);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string printed((std::istreambuf_iterator<char>(err_in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, log.find("FFmpeg [mov,mp4")) << log;
+    EXPECT_EQ(1u, std::count(log.begin(), log.end(), '@')) << "one line, once:\n" << log;
+    EXPECT_EQ("", printed);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -546,3 +548,106 @@ TEST_F(NetworkSinkTest, ClientBeforeTheHeaderWaitsForIt) {
 }
 
 }  // namespace
+
+// Descriptors this process has open.
+size_t open_descriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto &e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// A thousand connections that send half a request and stall lock nobody out: a real mmsh
+// client gets the stream at once, the sink holds a bounded number of them, and a lone stalled
+// request is closed after a few seconds.
+TEST_F(NetworkSinkTest, HalfOpenConnectionsLockNobodyOut) {
+    header();
+    const size_t n = clip().packets.size();
+    feed(0, n / 3);
+
+    const auto t0 = std::chrono::steady_clock::now();
+    RawClient lone(port);
+    ASSERT_TRUE(lone.send("GET / HTTP/1.0\r\nUser-Agent: NSPl"));
+    EXPECT_TRUE(lone.until_closed(8s)) << "a request that never completes must be closed";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 6s);
+
+    const size_t before = open_descriptors();
+    std::vector<std::unique_ptr<RawClient>> stalled;
+    for (int i = 0; i < 1000; ++i) {
+        stalled.push_back(std::make_unique<RawClient>(port));
+        ASSERT_TRUE(stalled.back()->connected()) << "connection " << i;
+        stalled.back()->send("GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n");  // and no end of the head
+    }
+    const auto started = std::chrono::steady_clock::now();
+    auto client = nettest::run_async("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + url("mmsh"), 30);
+    const bool admitted = status->wait_connects(1, 10s);
+    const auto took = std::chrono::steady_clock::now() - started;
+    // The sink's own share of the descriptors: the stalled connections hold one each here.
+    const size_t held_by_sink = open_descriptors() - before - stalled.size();
+    feed(n / 3, n);
+    ASSERT_EQ(sink->OnEndWriting(), S_OK);
+    auto result = client.get();
+    EXPECT_TRUE(admitted) << "the mmsh client was never admitted";
+    EXPECT_LT(took, 2s) << "the mmsh client waited " << std::chrono::duration<double>(took).count() << " s";
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("wmv2"), std::string::npos) << result.output;
+    EXPECT_LE(held_by_sink, tw::posix::net::SinkLimits{}.max_pending_connections + 8u);
+}
+
+// Clients that take nothing give their places up after a few seconds, so that others are not
+// turned away with 503 for long.
+TEST_F(NetworkSinkTest, ClientsThatTakeNothingGiveUpTheirPlaces) {
+    ASSERT_EQ(sink->SetMaximumClients(2), S_OK);
+    header();
+    feed(0, clip().packets.size() / 2);
+    RawClient a(port, 4096), b(port, 4096);  // connect, ask, and never read
+    ASSERT_TRUE(a.send(request("/", nettest::kPlay)));
+    ASSERT_TRUE(b.send(request("/")));
+    ASSERT_TRUE(status->wait_connects(2));
+    const auto full = std::chrono::steady_clock::now();
+    RawClient turned_away(port);
+    ASSERT_TRUE(turned_away.send(request("/")));
+    EXPECT_NE(turned_away.head().find("503"), std::string::npos);
+
+    ASSERT_TRUE(status->wait_disconnects(2, 20s));
+    const auto freed = std::chrono::steady_clock::now() - full;
+    EXPECT_LT(freed, 7s) << "the places were held " << std::chrono::duration<double>(freed).count() << " s";
+    RawClient next(port);
+    ASSERT_TRUE(next.send(request("/")));
+    EXPECT_NE(next.head().find("200 OK"), std::string::npos);
+    EXPECT_EQ(sink->OnEndWriting(), S_OK);
+}
+
+// The sink may listen on one local address only; its URL then names that address.
+TEST_F(NetworkSinkTest, ListensOnTheAddressGiven) {
+    auto address = sink.query<ITwNetworkSinkAddress>();
+    ASSERT_TRUE(address);
+    EXPECT_EQ(address->SetListenAddress(u"127.0.0.1"), NS_E_INVALID_REQUEST);  // while open
+    ASSERT_EQ(sink->Close(), S_OK);
+    EXPECT_EQ(address->SetListenAddress(u"localhost"), E_INVALIDARG);
+    EXPECT_EQ(address->SetListenAddress(u"127.0.0.1:80"), E_INVALIDARG);
+    EXPECT_EQ(address->SetListenAddress(u"127.0.0.1"), S_OK);
+    DWORD p = port;
+    ASSERT_EQ(sink->Open(&p), S_OK);
+    DWORD cch = 64;
+    std::vector<WCHAR> buf(cch);
+    ASSERT_EQ(sink->GetHostURL(buf.data(), &cch), S_OK);
+    EXPECT_EQ(tw::to_utf8(buf.data()), "http://127.0.0.1:" + std::to_string(port));
+
+    RawClient here(port);
+    EXPECT_TRUE(here.connected());
+    // Another loopback address reaches every interface, but not this one.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in other{};
+    other.sin_family = AF_INET;
+    other.sin_port = htons(port);
+    other.sin_addr.s_addr = htonl(0x7F000002);
+    EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr *>(&other), sizeof other), 0);
+    ::close(fd);
+
+    // Back to every interface.
+    ASSERT_EQ(sink->Close(), S_OK);
+    EXPECT_EQ(address->SetListenAddress(nullptr), S_OK);
+    ASSERT_EQ(sink->Open(&p), S_OK);
+    RawClient anywhere(port);
+    EXPECT_TRUE(anywhere.connected());
+}

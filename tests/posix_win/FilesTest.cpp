@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -122,6 +124,81 @@ TEST_F(Files, WidePathsKeepEveryCharacter) {
     CloseHandle(h);
     EXPECT_EQ("ok", contents(dir_ + "/" + name));
     EXPECT_TRUE(DeleteFileW(wide.c_str()));
+}
+
+// A file open for reading without write sharing cannot be opened for writing or truncated,
+// under any of its names; sharing that is given lets the open through.
+TEST_F(Files, SharingFollowsTheFileUnderEveryName) {
+    const std::string path = dir_ + "/source.mp4";
+    std::ofstream(path) << "the source's bytes";
+    ASSERT_EQ(0, symlink(path.c_str(), (dir_ + "/link.mp4").c_str()));
+    ASSERT_EQ(0, link(path.c_str(), (dir_ + "/hard.mp4").c_str()));
+    ASSERT_EQ(0, chdir(dir_.c_str()));
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+
+    for (const std::string &name : {path, std::string("source.mp4"), dir_ + "/./source.mp4", dir_ + "/link.mp4",
+                                   dir_ + "/hard.mp4"}) {
+        for (DWORD disposition : {CREATE_ALWAYS, TRUNCATE_EXISTING, OPEN_EXISTING, OPEN_ALWAYS}) {
+            EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                        nullptr, disposition, 0, nullptr))
+                << name << " disposition " << disposition;
+            EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError()) << name << " disposition " << disposition;
+        }
+        // Reading alongside is shared; reading that refuses to share reading is not.
+        HANDLE second = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, second) << name;
+        CloseHandle(second);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError()) << name;
+    }
+    EXPECT_EQ("the source's bytes", contents(path));
+
+    // A writer that lets others read; a reader must then share writing.
+    CloseHandle(reader);
+    HANDLE writer = CreateFileA((dir_ + "/hard.mp4").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer) << "nothing holds the file any more";
+    EXPECT_EQ("", contents(path));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                nullptr));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+    reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    CloseHandle(reader);
+    CloseHandle(writer);
+    ASSERT_EQ(0, chdir("/"));
+}
+
+// Linux names are bytes: a name that is not UTF-8 goes through the wide API and comes out as
+// the same bytes, and UTF-8 converts as it always did.
+TEST_F(Files, NamesThatAreNotUtf8KeepTheirBytes) {
+    EXPECT_EQ(tw::wstring({0xDCFF, 0xDCFE, 0xDC80}), tw::to_wide("\xFF\xFE\x80"));
+    EXPECT_EQ(tw::wstring({u'a', 0xE9, 0x5F55, 0xD83C, 0xDFB5}), tw::to_wide("a\xC3\xA9\xE5\xBD\x95\xF0\x9F\x8E\xB5"));
+    EXPECT_EQ("\xEF\xBF\xBD", tw::to_utf8(tw::wstring({0xD800}))) << "a lone surrogate from elsewhere";
+    std::mt19937 random(12);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes(random() % 12, '\0');
+        for (char &c : bytes) c = static_cast<char>(round % 2 ? random() : 0x80 + random() % 0x80);
+        ASSERT_EQ(bytes, tw::to_utf8(tw::to_wide(bytes))) << "round " << round;
+    }
+    // Cut, overlong and surrogate forms, each byte kept.
+    for (const std::string bytes : {"\xE5\xBD", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "x\xE5\xBDy", "\xFF"})
+        EXPECT_EQ(bytes, tw::to_utf8(tw::to_wide(bytes)));
+
+    const std::string name = "\xFF\xFE\x80";
+    HANDLE h = CreateFileW(tw::to_wide(dir_ + "/" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    std::vector<std::string> names;
+    DIR *d = opendir(dir_.c_str());
+    ASSERT_NE(nullptr, d);
+    while (dirent *e = readdir(d))
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+    EXPECT_EQ(std::vector<std::string>{name}, names);
+    EXPECT_TRUE(DeleteFileW(tw::to_wide(dir_ + "/" + name).c_str()));
 }
 
 TEST(Events, AutoAndManualResetAcrossThreads) {

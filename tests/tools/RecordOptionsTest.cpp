@@ -41,14 +41,15 @@ TEST(RecordOptions, ProfileByNameIndexAndShortName) {
 }
 
 TEST(RecordOptions, EveryOptionTakesItsValue) {
-    auto r = parse({"-p", "3", "-d", "2.5", "--port", "8080", "--max-users", "3", "--log", "g.log", "--graph-edit",
-                    "-q", "http://h/x", "o.asf"});
+    auto r = parse({"-p", "3", "-d", "2.5", "--port", "8080", "--max-users", "3", "--bind", "::1", "--log", "g.log",
+                    "--graph-edit", "-q", "http://h/x", "o.asf"});
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.options.profile, wmp_V80_100768VideoMBR);
     ASSERT_TRUE(r.options.duration.has_value());
     EXPECT_DOUBLE_EQ(*r.options.duration, 2.5);
     EXPECT_EQ(r.options.port, 8080u);
     EXPECT_EQ(r.options.max_users, 3u);
+    EXPECT_EQ(r.options.bind_address, "::1");
     EXPECT_EQ(r.options.log_file, "g.log");
     EXPECT_TRUE(r.options.graph_edit);
     EXPECT_TRUE(r.options.quiet);
@@ -83,6 +84,8 @@ TEST(RecordOptions, BadValuesAreRefusedWithAReason) {
         {{"--port", "99999999999", "a", "b"}, "invalid port"},
         {{"--port", "80", "--max-users", "0", "a", "b"}, "invalid client limit"},
         {{"--log", "", "a", "b"}, "needs a file name"},
+        {{"--bind", "127.0.0.1", "a", "b"}, "--bind needs --port"},
+        {{"--port", "80", "--bind=", "a", "b"}, "needs an address"},
         {{"--bogus", "a", "b"}, "unknown option '--bogus'"},
         {{"--quiet=yes", "a", "b"}, "takes no value"},
         {{"", "b"}, "source must not be empty"},

@@ -75,6 +75,13 @@ public:
 
     void signal(int sig) { kill(pid_, sig); }
 
+    // Closes our end of the child's standard output, as a reader that goes away does.
+    void close_output() {
+        close(out_fd_);
+        out_fd_ = -1;
+        out_closed_ = true;
+    }
+
     Outcome finish(int seconds = 120) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (pump(200) && std::chrono::steady_clock::now() < deadline) {
@@ -83,7 +90,7 @@ public:
         if (std::chrono::steady_clock::now() >= deadline) kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
         run_.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        close(out_fd_);
+        if (out_fd_ >= 0) close(out_fd_);
         close(err_fd_);
         return run_;
     }
@@ -91,7 +98,7 @@ public:
 private:
     // One round of reading; false once both pipes are closed.
     bool pump(int timeout_ms) {
-        pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+        pollfd fds[2] = {{out_closed_ ? -1 : out_fd_, POLLIN, 0}, {err_closed_ ? -1 : err_fd_, POLLIN, 0}};
         int n = poll(fds, 2, timeout_ms);
         if (n < 0) return false;
         bool open_any = false;
@@ -216,6 +223,11 @@ public:
         shutdown(fd_, SHUT_RDWR);
         close(fd_);
         thread_.join();
+        // Every client thread is joined before the members it reads go away; shutting its
+        // socket down wakes one that is blocked on it.
+        for (int c : client_fds_) shutdown(c, SHUT_RDWR);
+        for (auto &t : clients_) t.join();
+        for (int c : client_fds_) close(c);
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/long.ts"; }
 
@@ -224,7 +236,8 @@ private:
         while (!stop_) {
             int c = accept(fd_, nullptr, nullptr);
             if (c < 0) return;
-            std::thread([this, c] {
+            client_fds_.push_back(c);
+            clients_.emplace_back([this, c] {
                 char req[2048];
                 (void)!read(c, req, sizeof req);
                 std::ifstream in(file_, std::ios::binary);
@@ -237,8 +250,8 @@ private:
                     if (send(c, body.data() + off, n, MSG_NOSIGNAL) <= 0) break;
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // pacing, not synchronisation
                 }
-                close(c);
-            }).detach();
+                shutdown(c, SHUT_RDWR);  // the end of the body; the descriptor is closed with the server
+            });
         }
     }
     std::string file_;
@@ -247,7 +260,45 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
+    std::vector<std::thread> clients_;  // the accepting thread's until it is joined
+    std::vector<int> client_fds_;       // likewise
 };
+
+// Accepts connections on 127.0.0.1 and never answers them, until destroyed.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        listen(fd_, 8);  // the kernel completes the handshakes; nobody reads
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentServer() { close(fd_); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/live.ts"; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Opens the FIFO for writing once a reader holds it (a non-blocking open succeeds only then).
+int fifo_writer(const std::string &fifo, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != ENXIO || std::chrono::steady_clock::now() > until) return fd;
+        std::this_thread::yield();
+    }
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
 
 }  // namespace
 
@@ -356,8 +407,14 @@ TEST_F(RecordTool, BroadcastReachesAnMmshClient) {
     const int port = ntohs(a.sin_port);
     close(s);
 
-    Child rec({"--port", std::to_string(port), "--max-users", "2", server.url(), out});
-    ASSERT_TRUE(rec.wait_for_output([](const std::string &o) { return o.find("serving  http://") != std::string::npos; }, 60));
+    // An address that is not one is refused before anything is recorded.
+    Outcome bad = run_tool({"--port", std::to_string(port), "--bind", "localhost", server.url(), out});
+    EXPECT_EQ(bad.code, 2) << bad.out << bad.err;
+    EXPECT_NE(bad.err.find("numeric IPv4 or IPv6 address"), std::string::npos) << bad.err;
+
+    Child rec({"--port", std::to_string(port), "--max-users", "2", "--bind", "127.0.0.1", server.url(), out});
+    ASSERT_TRUE(rec.wait_for_output(
+        [](const std::string &o) { return o.find("serving  http://127.0.0.1:") != std::string::npos; }, 60));
     const std::string client = "ffmpeg -nostdin -hide_banner -loglevel error -y -t 2 -i mmsh://127.0.0.1:" +
                                std::to_string(port) + "/ -f null - ";
     EXPECT_EQ(std::system(client.c_str()), 0) << client;
@@ -365,4 +422,162 @@ TEST_F(RecordTool, BroadcastReachesAnMmshClient) {
     Outcome r = rec.finish();
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_TRUE(probe(out).opened);
+}
+
+// The output is refused when it is the source under any name, with the source left whole; the
+// platform refuses it too where the recorder cannot tell (a file: URL).
+TEST_F(RecordTool, OutputThatIsTheSourceIsRefusedUnderEveryName) {
+    const std::string source = path("own.mp4");
+    fs::copy_file(clip_, source, fs::copy_options::overwrite_existing);
+    fs::create_symlink(source, path("own-link.mp4"));
+    fs::create_hard_link(source, path("own-hard.mp4"));
+    const auto before = fs::file_size(source);
+    for (const std::string &output : {source, (dir_ / "." / "own.mp4").string(), path("own-link.mp4"),
+                                      path("own-hard.mp4")}) {
+        Outcome r = run_tool({source, output});
+        EXPECT_EQ(r.code, 4) << output << "\n" << r.err;
+        EXPECT_NE(r.err.find("is the source itself"), std::string::npos) << r.err;
+    }
+    Outcome log = run_tool({"--log", path("own-link.mp4"), source, path("own.asf")});
+    EXPECT_EQ(log.code, 4) << log.err;
+    EXPECT_NE(log.err.find("the log file"), std::string::npos) << log.err;
+    Outcome r = run_tool({"file://" + source, path("own-hard.mp4")});
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_NE(r.err.find("because it is being used by another process. ($80070020)"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(source), before);
+    EXPECT_TRUE(probe(source).opened);
+}
+
+// An audio-only source with a profile that records video: the recorder names what is missing
+// and what would fit.
+TEST_F(RecordTool, SourceWithoutAStreamTheProfileRecordsIsExplained) {
+    const std::string song = path("song.mp3");
+    const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i sine=sample_rate=44100 -t 1 "
+                            "-c:a libmp3lame " + song;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    for (const std::vector<std::string> &profile : {std::vector<std::string>{}, {"--profile", "wmp_V80_288VideoOnly"}}) {
+        std::vector<std::string> args = profile;
+        args.push_back(song);
+        args.push_back(path("song.asf"));
+        Outcome r = run_tool(args);
+        EXPECT_EQ(r.code, 3) << r.err;
+        EXPECT_NE(r.err.find("the source has no video stream"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(profile.empty() ? "wmp_V80_384Video records audio and video"
+                                             : "wmp_V80_288VideoOnly records video only"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("(audio only): wmp_V80_288MonoAudio (15), "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("wmp_V80_128StereoAudio (21)."), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(path("song.asf")));
+    }
+}
+
+// FFmpeg's own lines go to stderr only with --verbose, and to the --log file.
+TEST_F(RecordTool, FFmpegLinesOnlyWhenAskedFor) {
+    const std::string cut = path("cut.mp4");
+    {
+        std::ifstream in(clip_, std::ios::binary);
+        std::string data((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(cut, std::ios::binary).write(data.data(), std::streamsize(data.size() / 2));
+    }
+    Outcome plain = run_tool({"--log", path("cut.log"), cut, path("cut.asf")});
+    EXPECT_EQ(plain.code, 3);
+    EXPECT_EQ(plain.err.find(" @ 0x"), std::string::npos) << plain.err;
+    std::ifstream log(path("cut.log"));
+    std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(logged.find("FFmpeg [mov,mp4"), std::string::npos) << logged;
+
+    Outcome verbose = run_tool({"--verbose", cut, path("cut.asf")});
+    EXPECT_EQ(verbose.code, 3);
+    EXPECT_NE(verbose.err.find("[mov,mp4"), std::string::npos) << verbose.err;
+    EXPECT_NE(verbose.err.find("tarnwick-record: "), std::string::npos) << verbose.err;
+}
+
+// The reader of the progress lines goes away: the recording goes on, quietly, to its end.
+TEST_F(RecordTool, ClosedStandardOutputDoesNotEndTheRecording) {
+    SlowServer server(long_clip_, 60000);
+    const std::string out = path("unread.asf");
+    Child c({"--duration", "3", server.url(), out});
+    ASSERT_TRUE(c.wait_for_output([](const std::string &o) { return o.find("recording ") != std::string::npos; }, 60));
+    c.close_output();
+    Outcome r = c.finish();
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_NEAR(m.duration, 3.0, 1.0);
+}
+
+// Linux names are bytes: a source and an output whose names are not UTF-8 are found and made
+// under exactly those bytes.
+TEST_F(RecordTool, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string source = path("clip-\xE9\xFF.mp4");
+    const std::string out = path("\xFF\xFE\x80");
+    fs::copy_file(clip_, source, fs::copy_options::overwrite_existing);
+    Outcome r = run_tool({"--quiet", "--duration", "1", source, out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(probe(out).opened);
+    for (const auto &entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find("\xEF\xBF\xBD"), std::string::npos) << entry.path();
+}
+
+// Ctrl-C and SIGTERM reach a recorder blocked in opening its source: a pipe nobody writes to,
+// a server that accepts and never answers. It ends at once, says so, and creates no file.
+TEST_F(RecordTool, InterruptEndsABlockedOpenAtOnce) {
+    const std::string fifo = path("nobody-writes.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    SilentServer server;
+    const struct {
+        std::string source;
+        int sig;
+    } cases[] = {{fifo, SIGTERM}, {server.url(), SIGINT}};
+    for (const auto &c : cases) {
+        const std::string out = path("never-written.asf");
+        Child rec({c.source, out});
+        ASSERT_TRUE(rec.wait_for_output([](const std::string &o) { return o.find("source   ") != std::string::npos; }, 30));
+        const auto sent = std::chrono::steady_clock::now();
+        rec.signal(c.sig);
+        Outcome r = rec.finish(10);
+        const double took = seconds_since(sent);
+        EXPECT_EQ(r.code, 5) << c.source << "\n" << r.out << r.err;
+        EXPECT_LT(took, 2.0) << c.source;
+        EXPECT_NE(r.err.find("interrupted while the source was being opened"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out)) << c.source;
+    }
+}
+
+// A pipe whose writer sent part of a clip and stalls: Ctrl-C still finishes what was recorded.
+TEST_F(RecordTool, InterruptEndsAStalledSourceWithTheFileFinished) {
+    const std::string fifo = path("stalling.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string data;
+    {
+        std::ifstream in(long_clip_, std::ios::binary);
+        data.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string out = path("stalled.asf");
+    Child rec({fifo, out});
+    int fd = fifo_writer(fifo, 30);
+    ASSERT_GE(fd, 0);
+    fcntl(fd, F_SETFL, 0);
+    const size_t part = std::min<size_t>(data.size(), 200000);  // a few seconds of the clip
+    ASSERT_EQ(write(fd, data.data(), part), static_cast<ssize_t>(part));
+    // The pipe stays open and silent from here on.
+    ASSERT_TRUE(rec.wait_for_output(
+        [](const std::string &o) {
+            size_t at = o.rfind("recording 00:0");
+            return at != std::string::npos && o.compare(at, 15, "recording 00:00") != 0;
+        },
+        60));
+    const auto sent = std::chrono::steady_clock::now();
+    rec.signal(SIGINT);
+    Outcome r = rec.finish(10);
+    const double took = seconds_since(sent);
+    close(fd);
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_LT(took, 2.0);
+    EXPECT_NE(r.out.find("(interrupted)"), std::string::npos) << r.out;
+    MediaInfo m = probe(out);
+    ASSERT_TRUE(m.opened);
+    EXPECT_GT(m.duration, 1.0);
 }

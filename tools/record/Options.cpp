@@ -97,6 +97,8 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
             o.list_profiles = true;
         } else if (name == "-q" || name == "--quiet") {
             o.quiet = true;
+        } else if (name == "-v" || name == "--verbose") {
+            o.verbose = true;
         } else if (name == "--graph-edit") {
             o.graph_edit = true;
         } else if (name == "-p" || name == "--profile") {
@@ -131,6 +133,13 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
                 return r;
             }
             o.max_users = static_cast<uint32_t>(*v);
+        } else if (name == "--bind") {
+            if (!take_value("a local address")) return r;
+            if (value.empty()) {
+                r.error = "option --bind needs an address";
+                return r;
+            }
+            o.bind_address = value;
         } else if (name == "--log") {
             if (!take_value("a file name")) return r;
             if (value.empty()) {
@@ -143,7 +152,7 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
             return r;
         }
         if (has_value && (name == "-h" || name == "--help" || name == "--version" || name == "--list-profiles" ||
-                          name == "--quiet" || name == "--graph-edit")) {
+                          name == "--quiet" || name == "--verbose" || name == "--graph-edit")) {
             r.error = "option " + name + " takes no value";
             return r;
         }
@@ -169,6 +178,10 @@ ParseResult parse_command_line(const std::vector<std::string> &args) {
         r.error = "--max-users needs --port";
         return r;
     }
+    if (!o.bind_address.empty() && !o.port) {
+        r.error = "--bind needs --port";
+        return r;
+    }
     if (o.port && o.max_users == 0) o.max_users = 5;
     return r;
 }
@@ -182,23 +195,35 @@ std::string usage_text() {
            "\n"
            "Records SOURCE (a file path or a URL) into the ASF file OUTPUT, re-encoded with one of the\n"
            "27 Windows Media 8 system profiles. Stops at the end of the source, after --duration, or on\n"
-           "Ctrl-C; the file is finished in every case.\n"
+           "Ctrl-C or SIGTERM; the file is finished in every case (a second Ctrl-C ends at once).\n"
            "\n"
            "Options:\n"
            "  -p, --profile NAME|INDEX  encoding profile (default wmp_V80_384Video); see --list-profiles\n"
            "  -d, --duration SECONDS    record at most this much of the source\n"
            "      --port N              also broadcast over HTTP on port N while recording\n"
            "      --max-users N         at most N clients at once (default 5 with --port)\n"
+           "      --bind ADDRESS        serve the broadcast on this local IPv4 or IPv6 address only\n"
+           "                            (default: every interface)\n"
            "      --log FILE            write the graph manager's log to FILE\n"
            "      --graph-edit          register the graph so a graph editor can attach to it\n"
            "      --list-profiles       list the profiles and exit\n"
            "  -q, --quiet               print errors only\n"
+           "  -v, --verbose             also print the media libraries' own diagnostics (they go to the\n"
+           "                            --log file in any case)\n"
            "  -h, --help                show this help and exit\n"
            "  -V, --version             show the version and exit\n"
            "\n"
-           "Exit codes: 0 recorded (also when interrupted: the file is finished), 1 the recording broke\n"
-           "off, 2 bad command line, 3 the source cannot be opened or rendered, 4 the output cannot be\n"
-           "written or the graph cannot run.\n";
+           "Exit codes:\n"
+           "  0    recorded; also after Ctrl-C or SIGTERM while recording: the file is finished\n"
+           "  1    the recording broke off (stream error, write failure); the file holds what came before\n"
+           "  2    bad command line\n"
+           "  3    the source cannot be opened or rendered, or has no stream of a kind the profile records\n"
+           "  4    the output cannot be written (it is the source, say) or the graph cannot run\n"
+           "  5    Ctrl-C or SIGTERM while the source was being opened (a URL, a pipe with no writer):\n"
+           "       nothing was recorded and the output file was not created or touched\n"
+           "  130  a second Ctrl-C or SIGTERM ended the program at once, even while opening or finishing;\n"
+           "       a file being written keeps what reached the disk but may lack its index\n"
+           "A closed standard output does not stop the recording: it goes on quietly.\n";
 }
 
 std::string version_text() { return "tarnwick-record 0.2.0 (Tarnwick0.02bu)\n"; }

@@ -15,8 +15,10 @@ enum ExitCode : int {
     kExitOk = 0,       // recorded (also after Ctrl-C: the file is finished, not lost)
     kExitRuntime = 1,  // the recording broke off (stream error, write failure)
     kExitUsage = 2,    // bad options or values
-    kExitSource = 3,   // the source cannot be opened or rendered
-    kExitOutput = 4,   // the output cannot be created or the graph cannot run
+    kExitSource = 3,   // the source cannot be opened or rendered, or lacks a stream the profile records
+    kExitOutput = 4,   // the output cannot be created (or is the source) or the graph cannot run
+    kExitInterrupted = 5,  // interrupted while the source was being opened: no file written
+    kExitKilled = 130,     // a second interruption ended the program at once
 };
 
 struct Options {
@@ -26,9 +28,11 @@ struct Options {
     std::optional<double> duration;          // seconds of media to record
     uint32_t port = 0;
     uint32_t max_users = 0;
+    std::string bind_address;  // broadcast on this local address only; empty = every interface
     std::string log_file;
     bool graph_edit = false;
     bool quiet = false;
+    bool verbose = false;  // the media libraries' own diagnostic lines to stderr too
     bool help = false;
     bool version = false;
     bool list_profiles = false;

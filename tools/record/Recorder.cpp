@@ -1,5 +1,7 @@
 #include "tools/record/Recorder.h"
 
+#include "tools/record/Checks.h"
+
 #include "dsgraph/ASFWriter.h"
 #include "dsgraph/FilterGraph.h"
 #include "framework/MessageWindow.h"
@@ -9,9 +11,14 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace tw::record {
 
@@ -23,6 +30,71 @@ constexpr UINT_PTR kProgressTimer = 1;
 constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 
 enum class Stop { none, complete, duration, interrupted, failed };
+
+// Brings a blocking open of the source back when the user interrupts it. The interruption
+// arrives on another thread while the window's thread sits in RenderFile; the graph manager's
+// Abort is the one call that reaches the opener from there. Abort is repeated while the open
+// lasts, because an Abort that lands before RenderFile has begun is reset by it.
+class OpenAborter {
+public:
+    OpenAborter() = default;
+    ~OpenAborter() {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    OpenAborter(const OpenAborter &) = delete;
+    OpenAborter &operator=(const OpenAborter &) = delete;
+
+    // Started after the interruptions are being watched, so that the thread inherits their
+    // blocking and never receives one itself.
+    void start() { thread_ = std::thread([this] { body(); }); }
+
+    // The open about to begin (a graph manager) or just ended (null). Window's thread.
+    void set_opening(ComPtr<IGraphBuilder> builder) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            builder_ = std::move(builder);
+        }
+        wake_.notify_all();
+    }
+    // Any thread.
+    void interrupt() {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            interrupted_ = true;
+        }
+        wake_.notify_all();
+    }
+    bool interrupted() {
+        std::lock_guard<std::mutex> lock(lock_);
+        return interrupted_;
+    }
+
+private:
+    void body() {
+        std::unique_lock<std::mutex> lock(lock_);
+        while (!quit_) {
+            if (interrupted_ && builder_) {
+                // Abort only sets a flag in the graph manager; it is safe with the lock held.
+                builder_->Abort();
+                wake_.wait_for(lock, std::chrono::milliseconds(50));
+            } else {
+                wake_.wait(lock);
+            }
+        }
+    }
+
+    std::mutex lock_;  // guards everything below
+    std::condition_variable wake_;
+    ComPtr<IGraphBuilder> builder_;
+    bool interrupted_ = false;
+    bool quit_ = false;
+    std::thread thread_;
+};
 
 uint64_t file_size(const std::string &path) {
     struct stat st {};
@@ -97,26 +169,64 @@ std::string describe_streams(TASFWriter &writer) {
     return text;
 }
 
+// The writer opened its broadcast on every interface; moves it to `address` alone, on the
+// same port. Returns kExitOk, or the exit code with `message` when that cannot be done.
+int listen_on(TASFWriter &writer, const std::string &address, std::string *message) {
+    ComPtr<IWMWriterNetworkSink> sink = network_sink(writer);
+    if (!sink) {
+        *message = "the broadcast could not be started";
+        return kExitOutput;
+    }
+    ComPtr<ITwNetworkSinkAddress> binding = sink.query<ITwNetworkSinkAddress>();
+    if (!binding) {
+        *message = "--bind is not available here: the broadcast listens on every interface";
+        return kExitUsage;
+    }
+    DWORD port = writer.Port();
+    sink->Close();
+    if (FAILED(binding->SetListenAddress(to_wide(address).c_str()))) {
+        *message = "--bind needs a numeric IPv4 or IPv6 address of this machine, not '" + address + "'";
+        return kExitUsage;
+    }
+    HRESULT hr = sink->Open(&port);
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(hr));
+        *message = "the broadcast cannot listen on " + address + " port " + std::to_string(port) + ": " +
+                   DirectShowErrorText(hr) + " ($" + code + ")";
+        return kExitOutput;
+    }
+    return kExitOk;
+}
+
 class Session {
 public:
     Session(const Options &o, std::FILE *out, std::FILE *err) : o_(o), out_(out), err_(err) {
         tty_ = !o.quiet && (out == stdout ? stdout_is_terminal() : false);
+        quiet_ = o.quiet;
     }
 
     int run(Summary *summary);
 
 private:
+    static void on_interrupt(void *self, int count);
     LRESULT on_message(UINT msg, WPARAM wp, LPARAM lp);
     void tick();
     void finish(Stop why);
     double position_seconds();
     double duration_seconds();
     void say(const char *fmt, const std::string &a = {}, const std::string &b = {});
+    // After a write to out_ failed (its reader went away), the rest goes on as if --quiet.
+    void check_output() {
+        if (std::ferror(out_)) quiet_ = true;
+    }
+    std::string explain(const EDirectShowException &e);
 
     const Options &o_;
     std::FILE *out_;
     std::FILE *err_;
     bool tty_ = false;
+    bool quiet_ = false;  // --quiet, or out_ can no longer be written
     HWND window_ = nullptr;
     Stop stop_ = Stop::none;
     HRESULT failure_ = S_OK;
@@ -130,12 +240,39 @@ private:
     ComPtr<IMediaSeeking> seeking_;
     ComPtr<IWMWriterNetworkSink> sink_;
     size_t progress_width_ = 0;
+    OpenAborter aborter_;
 };
 
+// Where the interrupt hook finds the running session. The platform's watcher calls the hook
+// until the process ends, so this outlives every session; a session enters itself for the
+// time it runs.
+struct InterruptRoute {
+    std::mutex lock;  // guards session
+    Session *session = nullptr;
+};
+InterruptRoute &interrupt_route() {
+    static InterruptRoute route;
+    return route;
+}
+
+void Session::on_interrupt(void *route_ptr, int count) {
+    // A second interruption ends the program at once, whatever it is waiting for; the file
+    // keeps what had reached the disk, as after any abrupt end.
+    if (count >= 2) {
+        std::fputs("\ntarnwick-record: stopped at once; the output may lack its index and final header.\n", stderr);
+        std::fflush(stderr);
+        std::_Exit(kExitKilled);
+    }
+    auto *route = static_cast<InterruptRoute *>(route_ptr);
+    std::lock_guard<std::mutex> lock(route->lock);
+    if (route->session) route->session->aborter_.interrupt();
+}
+
 void Session::say(const char *fmt, const std::string &a, const std::string &b) {
-    if (o_.quiet) return;
+    if (quiet_) return;
     std::fprintf(out_, fmt, a.c_str(), b.c_str());
     std::fflush(out_);
+    check_output();
 }
 
 double Session::position_seconds() {
@@ -156,8 +293,8 @@ LRESULT Session::on_message(UINT msg, WPARAM wp, LPARAM lp) {
         tick();
         return 0;
     case WM_INTERRUPT:
-        // The first interruption finishes the file; a second one while finishing is ignored
-        // rather than losing what was recorded.
+        // The first interruption finishes the file; a second one ends the process from the
+        // interrupt hook and never gets here.
         if (++interrupts_ == 1) finish(Stop::interrupted);
         return 0;
     case WM_FINISH:
@@ -178,7 +315,7 @@ void Session::tick() {
     const double pos = position_seconds();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (o_.duration && !duration_by_graph_ && (seeking_ ? pos : wall) >= *o_.duration) finish(Stop::duration);
-    if (o_.quiet) return;
+    if (quiet_) return;
 
     const double total = o_.duration ? *o_.duration : duration_seconds();
     std::string line = "recording " + format_time(pos);
@@ -207,11 +344,36 @@ void Session::tick() {
         std::fprintf(out_, "%s\n", line.c_str());
     }
     std::fflush(out_);
+    check_output();
+}
+
+// A writer whose input pins are not all connected cannot run (VFW_E_NOT_CONNECTED), and a
+// source none of whose streams fits the profile cannot be rendered (VFW_E_CANNOT_RENDER): when
+// that is because the source lacks a kind of stream the profile records, say so.
+std::string Session::explain(const EDirectShowException &e) {
+    unsigned kinds = kNoStreams;
+    if (e.ResultCode() == VFW_E_NOT_CONNECTED) {
+        ComPtr<IFilterGraph> graph;
+        ComPtr<IBaseFilter> writer;
+        if (SUCCEEDED(graph_->QueryInterface(iid_of<IFilterGraph>(), graph.out_void())) &&
+            SUCCEEDED(writer_->MemberFilter(writer.out())))
+            kinds = graph_kinds(graph.get(), writer.get());
+    } else if (e.ResultCode() == VFW_E_CANNOT_RENDER) {
+        ComPtr<IGraphBuilder> builder;
+        if (SUCCEEDED(graph_->QueryInterface(iid_of<IGraphBuilder>(), builder.out_void())))
+            kinds = source_kinds(builder.get(), o_.source);
+    }
+    return missing_stream_text(kinds, o_.profile);
 }
 
 int Session::run(Summary *summary) {
     window_ = AllocateHWnd([this](UINT m, WPARAM w, LPARAM l) { return on_message(m, w, l); });
-    watch_interrupts(window_, WM_INTERRUPT);
+    {
+        std::lock_guard<std::mutex> lock(interrupt_route().lock);
+        interrupt_route().session = this;
+    }
+    watch_interrupts(window_, WM_INTERRUPT, &Session::on_interrupt, &interrupt_route());
+    aborter_.start();
 
     TFilterGraph graph(nullptr);
     TASFWriter writer(nullptr);
@@ -247,10 +409,26 @@ int Session::run(Summary *summary) {
         graph.EmptyGraph();
         graph.SetActive(true);
         graph.EmptyGraph();
+        if (!o_.bind_address.empty()) {
+            std::string message;
+            stage = listen_on(writer, o_.bind_address, &message);
+            if (stage != kExitOk) throw Exception(message);
+        }
 
         stage = kExitSource;
         say("source   %s\n", o_.source);
-        HRESULT hr = graph.RenderSource(to_wide(o_.source));
+        ComPtr<IGraphBuilder> builder;
+        graph.QueryInterface(iid_of<IGraphBuilder>(), builder.out_void());
+        aborter_.set_opening(builder);
+        HRESULT hr = S_OK;
+        try {
+            hr = graph.RenderSource(to_wide(o_.source));
+        } catch (const Exception &) {
+            aborter_.set_opening(nullptr);
+            throw;
+        }
+        aborter_.set_opening(nullptr);
+        if (aborter_.interrupted()) throw Exception("interrupted while the source was being opened");
         if (hr == VFW_S_PARTIAL_RENDER || hr == VFW_S_AUDIO_NOT_RENDERED || hr == VFW_S_VIDEO_NOT_RENDERED)
             say("note     %s\n", hr == VFW_S_AUDIO_NOT_RENDERED   ? std::string("the audio stream is not recorded")
                                  : hr == VFW_S_VIDEO_NOT_RENDERED ? std::string("the video stream is not recorded")
@@ -287,13 +465,15 @@ int Session::run(Summary *summary) {
             DispatchMessageA(&msg);
         }
         KillTimer(window_, kProgressTimer);
-        if (tty_ && progress_width_) std::fprintf(out_, "\n");
+        if (tty_ && progress_width_ && !quiet_) std::fprintf(out_, "\n");
 
-        const double recorded = position_seconds();
         // A source told to stop at --duration ends with EC_COMPLETE like any other.
         if (stop_ == Stop::complete && duration_by_graph_ && (source_seconds_ <= 0 || source_seconds_ > *o_.duration))
             stop_ = Stop::duration;
         graph.StopGraph();  // the writer finishes the file
+        // Asked once the file is finished: the writer's position is then what the file holds,
+        // also when a write failure cut it short.
+        const double recorded = position_seconds();
         std::string streams = describe_streams(writer);
         sink_ = nullptr;
         seeking_ = nullptr;
@@ -313,20 +493,30 @@ int Session::run(Summary *summary) {
                         : stop_ == Stop::duration    ? "duration reached"
                         : stop_ == Stop::interrupted ? "interrupted"
                                                      : "stream error";
-        if (!o_.quiet) {
+        if (!quiet_) {
             std::fprintf(out_, "recorded %s (%s), %s, %s\n", format_time(s.seconds).c_str(), s.stop_reason.c_str(),
                          format_bytes(s.bytes).c_str(), s.streams.empty() ? "no streams" : s.streams.c_str());
             std::fprintf(out_, "file     %s\n", o_.output.c_str());
         }
         if (summary) *summary = s;
     } catch (const Exception &e) {
-        if (tty_ && progress_width_) std::fprintf(out_, "\n");
+        if (tty_ && progress_width_ && !quiet_) std::fprintf(out_, "\n");
+        const auto *failed = dynamic_cast<const EDirectShowException *>(&e);
+        const std::string why = failed ? explain(*failed) : std::string();
         // The message as the window's error report would show it: a period appended when the
         // last character sorts after ".".
         std::string m = e.Message();
         if (!m.empty() && static_cast<unsigned char>(m.back()) > '.') m += '.';
-        std::fprintf(err_, "tarnwick-record: %s\n", m.c_str());
         code = stage;
+        if (stage == kExitSource && aborter_.interrupted()) {
+            // Whatever the open failed with, it was the user who stopped it.
+            m = "interrupted while the source was being opened; nothing was recorded.";
+            code = kExitInterrupted;
+        } else if (!why.empty()) {
+            m = why;
+            code = kExitSource;
+        }
+        std::fprintf(err_, "tarnwick-record: %s\n", m.c_str());
         seeking_ = nullptr;
         sink_ = nullptr;
         try {
@@ -337,6 +527,10 @@ int Session::run(Summary *summary) {
         graph.SetActive(false);
     }
     writer.SetFilterGraph(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(interrupt_route().lock);
+        interrupt_route().session = nullptr;
+    }
     DeallocateHWnd(window_);
     window_ = nullptr;
     return code;
@@ -345,6 +539,17 @@ int Session::run(Summary *summary) {
 }  // namespace
 
 int record(const Options &options, std::FILE *out, std::FILE *err, Summary *summary) {
+    // The writer replaces its file when it starts, and the log is replaced before the source is
+    // opened: writing either onto the source would destroy it, under whatever name it is given.
+    const std::pair<const std::string *, const char *> written[] = {{&options.output, "output file"},
+                                                                    {&options.log_file, "log file"}};
+    for (const auto &[name, what] : written) {
+        if (name->empty() || !same_file(options.source, *name)) continue;
+        std::fprintf(err, "tarnwick-record: the %s %s is the source itself (the same file): recording would destroy "
+                          "it. Give another %s.\n",
+                     what, name->c_str(), what);
+        return kExitOutput;
+    }
     Session s(options, out, err);
     return s.run(summary);
 }

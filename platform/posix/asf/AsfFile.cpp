@@ -1,5 +1,7 @@
 #include "platform/posix/asf/AsfFile.h"
 
+#include "platform/posix/win/files.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,16 +36,22 @@ HRESULT hresult_from_errno(int err) {
 AsfFile::~AsfFile() { close(); }
 
 void AsfFile::close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (handle_) CloseHandle(handle_);
+    handle_ = nullptr;
     fd_ = -1;
 }
 
 HRESULT AsfFile::create(const std::string &path) {
     close();
     if (path.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return hresult_from_errno(errno);
-    fd_ = fd;
+    // Through CreateFile, so that a file another handle reads without sharing writes (the
+    // recording's own source, say) fails with ERROR_SHARING_VIOLATION before it is truncated.
+    // Readers may look at the file while it grows.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    handle_ = h;
+    fd_ = fd_from_handle(h);
     pending_.clear();
     pending_packets_ = on_disk_ = 0;
     return S_OK;

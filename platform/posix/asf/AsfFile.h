@@ -40,6 +40,7 @@ public:
 
 private:
     HRESULT write_all(const uint8_t *p, size_t n);
+    HANDLE handle_ = nullptr;  // from CreateFile; fd_ is its descriptor
     int fd_ = -1;
     size_t header_size_ = 0;
     size_t packet_size_ = 0;

@@ -312,6 +312,8 @@ void AsfMuxer::add(int stream_number, const uint8_t *data, size_t size, int64_t 
         packet_end_ms_ = std::max(packet_end_ms_, pts_ms);
         if (offset < size) emit_packet();
     } while (offset < size);
+    // The object is complete in the packet being filled, whenever that goes out.
+    complete_end_ms_ = std::max(complete_end_ms_, pts_ms + std::max<int64_t>(duration_ms, 0));
     // A packet that cannot take another payload header goes out now.
     if (payloads_ && (packet_.size() - pos_ <= kPayloadHeader || payloads_ == kMaxPayloads)) emit_packet();
 
@@ -338,12 +340,23 @@ void AsfMuxer::emit_packet() {
     put16(p + 11, uint16_t(std::min<int64_t>(packet_end_ms_ - packet_send_ms_, 0xFFFF)));
     p[13] = uint8_t(0x80 | payloads_);  // payload lengths are WORDs
     last_send_ms_ = std::max(last_send_ms_, packet_send_ms_);
+    packet_times_.push_back({last_send_ms_, complete_end_ms_});
     ++packet_no_;
     payloads_ = 0;
     on_packet_(packet_.data(), packet_.size());
 }
 
 void AsfMuxer::flush() { emit_packet(); }
+
+int64_t AsfMuxer::end_ms_within(uint64_t count) const {
+    count = std::min<uint64_t>(count, packet_times_.size());
+    return count ? std::max<int64_t>(packet_times_[count - 1].end_ms, 0) : 0;
+}
+
+int64_t AsfMuxer::send_ms_within(uint64_t count) const {
+    count = std::min<uint64_t>(count, packet_times_.size());
+    return count ? std::max<int64_t>(packet_times_[count - 1].send_ms, 0) : 0;
+}
 
 uint64_t AsfMuxer::stream_bytes(int stream_number) const { return bytes_[stream_number & 0x7F]; }
 

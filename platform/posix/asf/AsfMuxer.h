@@ -74,6 +74,10 @@ public:
     // End of the last object written (media time, ms), and the latest send time.
     int64_t end_ms() const { return end_ms_; }
     int64_t last_send_ms() const { return last_send_ms_; }
+    // The same for the first `count` packets alone (what a file cut after them holds): the end
+    // of the objects whose last fragment is among them, and the last of their send times.
+    int64_t end_ms_within(uint64_t count) const;
+    int64_t send_ms_within(uint64_t count) const;
     // Payload bytes written per stream number.
     uint64_t stream_bytes(int stream_number) const;
     uint64_t stream_objects(int stream_number) const { return objects_[stream_number & 0x7F]; }
@@ -101,6 +105,11 @@ private:
     uint64_t packet_no_ = 0;
     int64_t end_ms_ = 0;
     int64_t last_send_ms_ = 0;
+    int64_t complete_end_ms_ = 0;  // end of the objects whose last fragment has been placed
+    struct PacketTimes {
+        int64_t send_ms, end_ms;  // the packet's send time; complete_end_ms_ when it was emitted
+    };
+    std::vector<PacketTimes> packet_times_;  // per emitted packet
     uint8_t object_no_[128] = {};
     uint64_t bytes_[128] = {};
     uint64_t objects_[128] = {};

@@ -171,11 +171,21 @@ public:
         std::lock_guard lk(m_);
         return error_;
     }
-    // Waits until the output thread has written everything handed to it so far.
-    void wait_written() {
+    // Waits until the output thread has written everything handed to it so far and pushed it
+    // to the system. With `complete` (every stream has ended) the packet being filled goes
+    // out first, so the file then holds the whole recording.
+    void wait_written(bool complete = false) {
         std::unique_lock lk(m_);
-        room_.wait(lk, [&] { return (out_.empty() && !writing_) || !thread_.joinable(); });
+        if (complete) {
+            drain(true);
+            mux_.flush();
+        }
+        flush_wanted_ = true;
+        work_.notify_all();
+        room_.wait(lk, [&] { return (out_.empty() && !writing_ && !flush_wanted_) || !thread_.joinable(); });
     }
+    // Media time (ms) the packets in the file reach: what a reader of the file finds now.
+    int64_t written_ms() const { return written_ms_.load(); }
     void stats(int number, uint64_t *objects, uint64_t *bytes) const {
         std::lock_guard lk(m_);
         *objects = mux_.stream_objects(number);
@@ -214,12 +224,14 @@ private:
         auto last_flush = clock::now();
         std::unique_lock lk(m_);
         for (;;) {
-            work_.wait_for(lk, std::chrono::milliseconds(500), [&] { return !out_.empty() || closing_; });
+            work_.wait_for(lk, std::chrono::milliseconds(500),
+                           [&] { return !out_.empty() || closing_ || flush_wanted_; });
             std::deque<Bytes> batch;
             batch.swap(out_);
             writing_ = !batch.empty();
             room_.notify_all();
             bool closing = closing_;
+            bool flush_now = flush_wanted_;
             lk.unlock();
             HRESULT hr = S_OK;
             for (Bytes &p : batch) {
@@ -229,7 +241,8 @@ private:
                 }
                 for (PacketSink *s : sinks_) s->on_packet(p.data(), p.size());
             }
-            if (SUCCEEDED(hr) && !aborted_ && (closing || clock::now() - last_flush > std::chrono::milliseconds(500))) {
+            if (SUCCEEDED(hr) && !aborted_ &&
+                (closing || flush_now || clock::now() - last_flush > std::chrono::milliseconds(500))) {
                 hr = file_->flush();
                 last_flush = clock::now();
             }
@@ -241,8 +254,11 @@ private:
                 room_.notify_all();
                 lk.unlock();
             }
+            const uint64_t on_disk = file_->packets_on_disk();
             lk.lock();
+            written_ms_ = mux_.end_ms_within(on_disk);
             writing_ = false;
+            if (flush_now) flush_wanted_ = false;
             room_.notify_all();
             if (closing && out_.empty()) break;
         }
@@ -260,6 +276,8 @@ private:
     size_t held_ = 0;
     bool closing_ = false;
     bool writing_ = false;  // the output thread is writing a batch
+    bool flush_wanted_ = false;  // wait_written waits for the file to be pushed to the system
+    std::atomic<int64_t> written_ms_{0};
     HRESULT error_ = S_OK;
     std::atomic<bool> aborted_{false};
     std::thread thread_;
@@ -814,6 +832,10 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
 
 HRESULT Recorder::error() const { return impl_ && impl_->hub ? impl_->hub->error() : S_OK; }
 
+int64_t Recorder::written_position() const {
+    return started_ && impl_->hub ? impl_->hub->written_ms() * 10000 : 0;
+}
+
 HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop) {
     if (input >= inputs_.size() || inputs_[input].kind != StreamKind::kVideo) return E_INVALIDARG;
     if (!started_ || impl_->stopped || ended_[input].load()) return E_UNEXPECTED;
@@ -861,7 +883,7 @@ void Recorder::drain() {
     if (!started_ || impl_->stopped) return;
     for (size_t i = 0; i < inputs_.size(); ++i) end_of_stream(i);
     for (auto &w : impl_->workers) w->join();
-    impl_->hub->wait_written();
+    impl_->hub->wait_written(true);
 }
 
 bool Recorder::stream_stats(int stream_number, uint64_t *objects, uint64_t *bytes) const {
@@ -892,10 +914,10 @@ HRESULT Recorder::stop() {
         t.packets = packets;
         t.play_duration_ms = uint64_t(std::max<int64_t>(mux.end_ms(), 0));
         t.send_duration_ms = uint64_t(std::max<int64_t>(mux.last_send_ms(), 0));
-        if (aborted && mux.packets() > 0) {
-            // Only part of the stream reached the disk: state the share that did.
-            t.play_duration_ms = t.play_duration_ms * packets / mux.packets();
-            t.send_duration_ms = t.send_duration_ms * packets / mux.packets();
+        if (aborted) {
+            // Only part of the stream reached the disk: state what those packets hold.
+            t.play_duration_ms = uint64_t(mux.end_ms_within(packets));
+            t.send_duration_ms = uint64_t(mux.send_ms_within(packets));
         }
         for (size_t i = 0; i < mux.layout().streams.size(); ++i) {
             const AsfStream &s = mux.layout().streams[i];

@@ -101,6 +101,10 @@ public:
 
     // Latest media time received on any input (100 ns).
     int64_t position() const { return position_.load(); }
+    // Media time the file holds so far (100 ns): the end of the objects complete in the packets
+    // that reached the file. Behind position() by what is still being encoded or buffered.
+    // After stop(), what the finished file holds.
+    int64_t written_position() const;
     HRESULT error() const;
     // Objects (compressed frames) and their bytes written so far for an ASF stream number.
     bool stream_stats(int stream_number, uint64_t *objects, uint64_t *bytes) const;

@@ -404,7 +404,7 @@ public:
     // IAMFilterMiscFlags.
     ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
-    // IMediaSeeking: the position is the time of what was received; the rest is the source's,
+    // IMediaSeeking: the position is the media time in the file; the rest is the source's,
     // asked through the first connected input's peer.
     HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *pCapabilities) override {
         if (!pCapabilities) return E_POINTER;
@@ -568,7 +568,7 @@ protected:
         if (!rec) return S_OK;
         bool failed_before = FAILED(rec->error());
         HRESULT hr = rec->stop();
-        last_position_ = rec->position();
+        last_position_ = rec->written_position();
         {
             std::lock_guard lk(state_->mutex);
             state_->writing = false;
@@ -680,8 +680,10 @@ private:
         ++pins_version_;
     }
 
+    // The current position is the media time the file holds, not what has been received:
+    // what is still being encoded is lost if the process dies or the disk fills.
     LONGLONG position() const {
-        if (auto r = recorder()) return r->position();
+        if (auto r = recorder()) return r->written_position();
         return last_position_.load();
     }
 

@@ -6,12 +6,15 @@
 // the filters only call IMediaEventSink::Notify.
 //  - mutex_ guards the filter list, its version, the state, the clock and the positions.
 //  - events_mutex_ guards the event queue, the notification settings and the completion count.
-//  - log_mutex_ guards the log handle and serialises the writes.
+//  - log_mutex_ guards the log handle and serialises the writes. A line of the libraries'
+//    own log arrives with the diagnostics subscription lock held (diagnostics.h), which is
+//    therefore taken before log_mutex_, never after.
 // No two of them are held together, and none is held while calling a filter, a pin, an
 // opener or PostMessageA.
 #include "platform/posix/graph/BaseFilter.h"
 #include "platform/posix/graph/Graph.h"
 #include "platform/posix/graph/Render.h"
+#include "platform/posix/diagnostics.h"
 #include "platform/posix/object.h"
 #include "platform/posix/win/files.h"
 #include "platform/text.h"
@@ -333,6 +336,7 @@ private:
 
     std::mutex log_mutex_;
     DWORD_PTR log_handle_ = 0;
+    int diagnostics_id_ = 0;  // subscription of log() to the libraries' lines; application thread
 
     std::mutex events_mutex_;
     std::condition_variable events_cv_;
@@ -397,6 +401,7 @@ HRESULT FilterEnumerator::Clone(IEnumFilters **pp) {
 // Object
 
 FilterGraph::~FilterGraph() {
+    if (diagnostics_id_) unsubscribe_diagnostics(diagnostics_id_);
     // The graph goes away with its filters: stopped, disconnected, told they left.
     for (auto &f : downstream_first()) f->Stop();
     std::vector<Entry> filters;
@@ -446,8 +451,14 @@ void FilterGraph::log(const std::string &line) {
 }
 
 HRESULT FilterGraph::SetLogFile(DWORD_PTR hFile) {
-    std::lock_guard<std::mutex> g(log_mutex_);
-    log_handle_ = hFile;
+    {
+        std::lock_guard<std::mutex> g(log_mutex_);
+        log_handle_ = hFile;
+    }
+    // The libraries' own lines (FFmpeg's log) go to the log as well, from the first log on;
+    // subscribed outside log_mutex_, which a delivered line takes after the subscription lock.
+    if (hFile && !diagnostics_id_)
+        diagnostics_id_ = subscribe_diagnostics([this](const std::string &line) { log("  FFmpeg " + line); });
     return S_OK;
 }
 

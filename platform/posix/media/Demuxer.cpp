@@ -1,9 +1,15 @@
 #include "platform/posix/media/Demuxer.h"
 
+#include "platform/posix/diagnostics.h"
+#include "platform/posix/win/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tw::posix::media {
 
@@ -104,6 +110,8 @@ static HRESULT local_path_result(const std::string &path) {
     if (path.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     if (stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return E_ACCESSDENIED;
+        // Opening a FIFO to try it would wait for its writer; its permission bits tell enough.
+        if (!S_ISREG(st.st_mode)) return access(path.c_str(), R_OK) == 0 ? S_OK : E_ACCESSDENIED;
         FILE *f = fopen(path.c_str(), "rb");
         if (!f) return errno == EACCES || errno == EPERM ? E_ACCESSDENIED : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         fclose(f);
@@ -120,17 +128,103 @@ static HRESULT local_path_result(const std::string &path) {
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 }
 
+// ---- Reading a file through its handle
+
+namespace {
+
+constexpr int kFileBufferSize = 32768;
+
+int read_file(void *opaque, uint8_t *buf, int size) {
+    const int fd = *static_cast<const int *>(opaque);
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, size_t(size));
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) return AVERROR_EOF;
+    return n < 0 ? AVERROR(errno) : int(n);
+}
+
+int64_t seek_file(void *opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<const int *>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t r = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return r < 0 ? AVERROR(errno) : int64_t(r);
+}
+
+}  // namespace
+
 // ---- Demuxer
 
 Demuxer::~Demuxer() { close(); }
 
+HRESULT Demuxer::open_local_file(const std::string &path, AVDictionary **opts) {
+    // Read-only sharing, as a source file is opened on Windows: while this demuxer holds the
+    // file, nothing in the process can open it for writing or truncate it (a recording of the
+    // file onto itself, say).
+    file_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        file_ = nullptr;
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    file_fd_ = fd_from_handle(file_);
+    AVIOContext *pb = nullptr;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kFileBufferSize));
+    if (buffer) pb = avio_alloc_context(buffer, kFileBufferSize, 0, &file_fd_, read_file, nullptr, seek_file);
+    if (!pb) {
+        av_free(buffer);
+        return E_OUTOFMEMORY;  // the handle is closed by close()
+    }
+    return open_with_probe(path, opts, pb);
+}
+
 void Demuxer::close() {
     if (ctx_) avformat_close_input(&ctx_);
-    if (own_pb_) avio_closep(&own_pb_);
+    free_io(&own_pb_);
+    if (file_) CloseHandle(file_);
+    file_ = nullptr;
+    file_fd_ = -1;
     media_streams_.clear();
     start_time_ = 0;
     duration_ = 0;
     seekable_ = false;
+}
+
+// A context of our own (over the file handle or a pipe's descriptor) is freed with its buffer;
+// the handle stays until close(), the pipe's descriptor goes with it.
+void Demuxer::free_io(AVIOContext **pb) {
+    if (!*pb) return;
+    if (stream_fd_ < 0 && !file_) {
+        avio_closep(pb);
+        return;
+    }
+    av_freep(&(*pb)->buffer);
+    avio_context_free(pb);
+    if (stream_fd_ >= 0) ::close(stream_fd_);
+    stream_fd_ = -1;
+}
+
+// Reads a pipe or device opened non-blocking: waits for data in short polls, between which
+// the interrupt is asked, so that neither a FIFO without a writer nor a writer that stalls can
+// hold the caller beyond an abort. End of data is reported only after poll said readable: a
+// FIFO opened before its writer reads as empty until the writer comes.
+int Demuxer::read_stream_file(void *self, uint8_t *buf, int size) {
+    auto *me = static_cast<Demuxer *>(self);
+    AVIOInterruptCB cb = me->interrupt_.callback();
+    for (;;) {
+        if (cb.callback(cb.opaque)) return AVERROR_EXIT;
+        pollfd p{me->stream_fd_, POLLIN, 0};
+        int n = poll(&p, 1, 50);
+        if (n < 0 && errno != EINTR) return AVERROR(errno);
+        if (n <= 0) continue;
+        ssize_t got = ::read(me->stream_fd_, buf, static_cast<size_t>(size));
+        if (got > 0) return static_cast<int>(got);
+        if (got == 0) return AVERROR_EOF;
+        if (errno != EAGAIN && errno != EINTR) return AVERROR(errno);
+    }
 }
 
 HRESULT Demuxer::open_error(int err, int probe_score) const {
@@ -154,6 +248,7 @@ HRESULT Demuxer::open_error(int err, int probe_score) const {
 }
 
 HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
+    route_library_diagnostics();  // FFmpeg prints nothing on its own
     close();
     options_ = options;
     url_ = url;
@@ -162,10 +257,14 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
     network_ = local_path_.empty();
     interrupt_.clear();
 
+    bool stream_file = false;
     if (!local_path_.empty()) {
         if (HRESULT hr = local_path_result(local_path_); FAILED(hr)) return hr;
         struct stat st;
-        if (stat(local_path_.c_str(), &st) == 0 && st.st_size == 0) return VFW_E_UNKNOWN_FILE_TYPE;
+        if (stat(local_path_.c_str(), &st) == 0) {
+            stream_file = !S_ISREG(st.st_mode);
+            if (!stream_file && st.st_size == 0) return VFW_E_UNKNOWN_FILE_TYPE;
+        }
     }
 
     AVDictionary *opts = nullptr;
@@ -185,8 +284,10 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
             close();
             hr = open_with_probe("mmst" + rest, &opts);
         }
+    } else if (stream_file) {
+        hr = open_stream_file(local_path_, &opts);
     } else if (!local_path_.empty()) {
-        hr = open_with_probe(local_path_, &opts);
+        hr = open_local_file(local_path_, &opts);
     } else if (avio_find_protocol_name(url.c_str())) {
         hr = open_with_probe(url, &opts);
     } else {
@@ -198,38 +299,60 @@ HRESULT Demuxer::open(const std::string &url, const DemuxerOptions &options) {
     return hr;
 }
 
-// Opens the byte stream ourselves and probes it, so that "no demuxer recognises this" and
-// "the demuxer that recognised it cannot read it" can be told apart.
-HRESULT Demuxer::open_with_probe(const std::string &target, AVDictionary **opts) {
+// A FIFO, character device or socket: FFmpeg's file protocol would block in open() until a
+// FIFO has a writer, and in read() while it stalls, where no interrupt reaches. Opened
+// non-blocking (which never waits) and read through read_stream_file instead.
+HRESULT Demuxer::open_stream_file(const std::string &path, AVDictionary **opts) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES || errno == EPERM ? E_ACCESSDENIED : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    constexpr int kBufferSize = 32768;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+    AVIOContext *pb = buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, &Demuxer::read_stream_file, nullptr,
+                                                  nullptr)
+                             : nullptr;
+    if (!pb) {
+        av_free(buffer);
+        ::close(fd);
+        return E_OUTOFMEMORY;
+    }
+    pb->seekable = 0;
+    stream_fd_ = fd;
+    return open_with_probe(path, opts, pb);
+}
+
+// Opens the byte stream ourselves (unless `pb` is given) and probes it, so that "no demuxer
+// recognises this" and "the demuxer that recognised it cannot read it" can be told apart.
+HRESULT Demuxer::open_with_probe(const std::string &target, AVDictionary **opts, AVIOContext *pb) {
     AVIOInterruptCB cb = interrupt_.callback();
     if (network_) interrupt_.arm(options_.network_timeout);
-    AVDictionary *io_opts = nullptr;
-    av_dict_copy(&io_opts, *opts, 0);
-    AVIOContext *pb = nullptr;
-    int err = avio_open2(&pb, target.c_str(), AVIO_FLAG_READ, &cb, &io_opts);
-    av_dict_free(&io_opts);
-    if (err < 0) return open_error(err, 0);
+    if (!pb) {
+        AVDictionary *io_opts = nullptr;
+        av_dict_copy(&io_opts, *opts, 0);
+        int err = avio_open2(&pb, target.c_str(), AVIO_FLAG_READ, &cb, &io_opts);
+        av_dict_free(&io_opts);
+        if (err < 0) return open_error(err, 0);
+    }
 
     const AVInputFormat *fmt = nullptr;
     int score = av_probe_input_buffer2(pb, &fmt, target.c_str(), nullptr, 0, 0);
     if (score < 0) {
-        avio_closep(&pb);
+        free_io(&pb);
         if (score == AVERROR_EXIT || network_hresult(score)) return open_error(score, 0);
         return VFW_E_UNKNOWN_FILE_TYPE;
     }
 
     ctx_ = avformat_alloc_context();
     if (!ctx_) {
-        avio_closep(&pb);
+        free_io(&pb);
         return E_OUTOFMEMORY;
     }
     ctx_->pb = pb;
     ctx_->flags |= AVFMT_FLAG_CUSTOM_IO;
     ctx_->interrupt_callback = cb;
-    err = avformat_open_input(&ctx_, target.c_str(), fmt, opts);
+    int err = avformat_open_input(&ctx_, target.c_str(), fmt, opts);
     if (err < 0) {  // ctx_ is freed by avformat_open_input on failure
         ctx_ = nullptr;
-        avio_closep(&pb);
+        free_io(&pb);
         return open_error(err, score);
     }
     // avformat_close_input leaves custom I/O alone; close() closes it after the context.

@@ -20,6 +20,8 @@
 //   host name not resolved            HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND) 0x80072AF9
 //   connection reset                  HRESULT_FROM_WIN32(WSAECONNRESET) 0x80072746
 //   aborted (Interrupt::abort)        E_ABORT
+//   a file open in this process for   HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) 0x80070020
+//     writing without read sharing
 //
 // Threads: open, read and seek are called from one thread at a time (the caller's lock or
 // thread structure guarantees it); Interrupt::abort may be called from any thread and makes
@@ -116,7 +118,11 @@ public:
     std::string display_name() const;
 
 private:
-    HRESULT open_with_probe(const std::string &target, AVDictionary **opts);
+    HRESULT open_with_probe(const std::string &target, AVDictionary **opts, AVIOContext *pb = nullptr);
+    HRESULT open_local_file(const std::string &path, AVDictionary **opts);  // through a handle of ours
+    HRESULT open_stream_file(const std::string &path, AVDictionary **opts);
+    static int read_stream_file(void *self, uint8_t *buf, int size);
+    void free_io(AVIOContext **pb);
     HRESULT open_direct(const std::string &target, AVDictionary **opts);
     HRESULT finish_open(int probe_score);
     HRESULT open_error(int err, int probe_score) const;
@@ -125,6 +131,9 @@ private:
     DemuxerOptions options_;
     AVFormatContext *ctx_ = nullptr;
     AVIOContext *own_pb_ = nullptr;  // our own I/O context when we probed ourselves
+    HANDLE file_ = nullptr;          // a local file's handle (CreateFile), held while open
+    int file_fd_ = -1;               // its descriptor, read by own_pb_
+    int stream_fd_ = -1;             // the descriptor behind own_pb_ for a pipe or device
     std::vector<int> media_streams_;
     std::string url_;
     std::string local_path_;  // non-empty for a local file

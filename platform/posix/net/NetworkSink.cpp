@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
@@ -23,6 +24,7 @@
 #include <random>
 #include <string>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -65,7 +67,11 @@ struct Client {
     std::deque<Chunk> out;
     size_t queued = 0;  // bytes in out
     Clock::time_point since;      // accepted, or start of draining
-    Clock::time_point progress;   // last time bytes left, or output became pending
+    Clock::time_point heard;      // accepted, or last bytes of the request received
+    Clock::time_point progress;   // last time the peer took bytes, or output became owed
+    uint64_t sent = 0;            // bytes handed to the socket
+    uint64_t acked = 0;           // of those, bytes the peer has acknowledged
+    bool owed = false;            // output waits here or in the socket's send queue
     uint32_t client_id = 0;
 };
 
@@ -73,7 +79,8 @@ std::shared_ptr<std::vector<uint8_t>> make_bytes(const std::string &s) {
     return std::make_shared<std::vector<uint8_t>>(s.begin(), s.end());
 }
 
-class NetworkSink final : public ComObject<IWMWriterNetworkSink, IWMClientConnections, IWMRegisterCallback> {
+class NetworkSink final
+    : public ComObject<IWMWriterNetworkSink, IWMClientConnections, IWMRegisterCallback, ITwNetworkSinkAddress> {
 public:
     // The wake-up event lives as long as the object, so that the writer's thread can always
     // signal it, whatever Open and Close do meanwhile.
@@ -196,14 +203,21 @@ public:
     HRESULT STDMETHODCALLTYPE GetHostURL(WCHAR *pwszURL, DWORD *pcchURL) override {
         if (!pcchURL) return E_INVALIDARG;
         uint16_t port;
+        std::string address;
         {
             std::lock_guard<std::mutex> lock(control_);
             if (listen_fd_ < 0) return NS_E_NOT_CONNECTED;
             port = port_;
+            address = listen_address_;
         }
-        char host[256] = {};
-        if (gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
-        wstring url = to_wide(std::string("http://") + host + ":" + std::to_string(port));
+        // Listening on one address, that address is the only one that reaches us.
+        std::string name = address.find(':') == std::string::npos ? address : "[" + address + "]";
+        if (address.empty()) {
+            char host[256] = {};
+            if (gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
+            name = host;
+        }
+        wstring url = to_wide(std::string("http://") + name + ":" + std::to_string(port));
         DWORD needed = static_cast<DWORD>(url.size() + 1);
         if (!pwszURL) {
             *pcchURL = needed;
@@ -223,12 +237,33 @@ public:
         std::lock_guard<std::mutex> control(control_);
         if (listen_fd_ >= 0) return NS_E_INVALID_REQUEST;
         if (wake_fd_ < 0) return E_OUTOFMEMORY;
-        // All interfaces, IPv6 and IPv4 on one socket where the system has IPv6.
+        // All interfaces, IPv6 and IPv4 on one socket where the system has IPv6; or the one
+        // address SetListenAddress gave.
         uint16_t wanted = static_cast<uint16_t>(*pdwPortNum);
-        int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         sockaddr_storage addr{};
         socklen_t addr_len;
-        if (fd >= 0) {
+        int fd = -1;
+        in_addr one4;
+        in6_addr one6;
+        if (!listen_address_.empty() && inet_pton(AF_INET, listen_address_.c_str(), &one4) == 1) {
+            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
+            auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
+            a4->sin_family = AF_INET;
+            a4->sin_addr = one4;
+            a4->sin_port = htons(wanted);
+            addr_len = sizeof(sockaddr_in);
+        } else if (!listen_address_.empty() && inet_pton(AF_INET6, listen_address_.c_str(), &one6) == 1) {
+            fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
+            int on = 1;
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+            auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
+            a6->sin6_family = AF_INET6;
+            a6->sin6_addr = one6;
+            a6->sin6_port = htons(wanted);
+            addr_len = sizeof(sockaddr_in6);
+        } else if ((fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) >= 0) {
             int off = 0;
             setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
             auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
@@ -248,7 +283,7 @@ public:
         int one = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);  // rebind at once after Close
         socklen_t len = sizeof addr;
-        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), addr_len) != 0 || listen(fd, 64) != 0 ||
+        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), addr_len) != 0 || listen(fd, SOMAXCONN) != 0 ||
             getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
             ::close(fd);
             return NS_E_NETWORK_RESOURCE_FAILURE;
@@ -288,6 +323,21 @@ public:
         ::close(listen_fd_);
         listen_fd_ = -1;
         port_ = 0;
+        return S_OK;
+    }
+
+    // ---- ITwNetworkSinkAddress
+    HRESULT STDMETHODCALLTYPE SetListenAddress(LPCWSTR address) override {
+        std::string text = address ? to_utf8(address) : std::string();
+        std::lock_guard<std::mutex> control(control_);
+        if (listen_fd_ >= 0) return NS_E_INVALID_REQUEST;
+        if (!text.empty()) {
+            in6_addr a6;
+            in_addr a4;
+            if (inet_pton(AF_INET, text.c_str(), &a4) != 1 && inet_pton(AF_INET6, text.c_str(), &a6) != 1)
+                return E_INVALIDARG;
+        }
+        listen_address_ = text;
         return S_OK;
     }
 
@@ -339,6 +389,7 @@ protected:
         if (auto p = answer<IWMWriterNetworkSink>(riid)) return p;
         if (auto p = answer<IWMClientConnections>(riid)) return p;
         if (auto p = answer<IWMRegisterCallback>(riid)) return p;
+        if (auto p = answer<ITwNetworkSinkAddress>(riid)) return p;
         return nullptr;
     }
 
@@ -374,7 +425,10 @@ private:
     }
 
     void queue_locked(Client &c, Bytes data, size_t offset) {
-        if (c.out.empty()) c.progress = Clock::now();
+        if (c.out.empty() && !c.owed) {
+            c.progress = Clock::now();  // owed from now on; the stall clock starts here
+            c.owed = true;
+        }
         c.queued += data->size() - offset;
         c.out.push_back({std::move(data), offset});
         if (c.queued > limits_.client_queue_bytes) c.drop = true;  // too far behind
@@ -477,7 +531,7 @@ private:
                 if (errno == EINTR) continue;
                 return false;
             }
-            c.progress = Clock::now();
+            c.sent += static_cast<uint64_t>(n);
             c.queued -= static_cast<size_t>(n);
             front.offset += static_cast<size_t>(n);
             if (front.offset == front.data->size()) c.out.pop_front();
@@ -485,10 +539,25 @@ private:
         return true;
     }
 
+    // What the peer has taken: bytes it acknowledged, that is bytes handed to the socket less
+    // what the socket still holds. Bytes moved into our own send buffer do not count, or a
+    // client that never reads would seem to take data until that buffer is full.
+    void note_progress_locked(Client &c, Clock::time_point now) {
+        if (c.sent == 0 && c.out.empty()) return;
+        int held = 0;
+        if (::ioctl(c.fd, SIOCOUTQ, &held) != 0 || held < 0) held = 0;
+        const uint64_t acked = c.sent - std::min<uint64_t>(c.sent, static_cast<uint64_t>(held));
+        if (acked > c.acked) {
+            c.acked = acked;
+            c.progress = now;
+        }
+        c.owed = !c.out.empty() || held > 0;
+    }
+
     void remove_locked(size_t index, std::vector<Event> *events) {
         Client &c = *clients_[index];
         if (c.admitted) events->push_back({WMT_CLIENT_DISCONNECT, properties(c)});
-        ::close(c.fd);
+        if (c.fd >= 0) ::close(c.fd);
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
     }
 
@@ -504,12 +573,31 @@ private:
                     accept_paused_until_ = Clock::now() + std::chrono::milliseconds(100);
                 return;
             }
-            size_t pending = 0;
-            for (auto &c : clients_)
-                if (c->state == Client::State::Request) ++pending;
+            // A full table of connections still sending their requests (or, before the first
+            // header, waiting for it without a place among the clients) gives up the one idle
+            // longest: closing the newcomer instead would let a few stalled connections lock
+            // every real client out.
+            size_t pending = 0, idlest = clients_.size();
+            for (size_t i = 0; i < clients_.size(); ++i) {
+                const Client &c = *clients_[i];
+                const bool unplaced = c.state == Client::State::Request ||
+                                      (c.state == Client::State::Waiting && !c.admitted);
+                if (!unplaced || c.drop) continue;
+                ++pending;
+                if (idlest == clients_.size() || c.heard < clients_[idlest]->heard) idlest = i;
+            }
             if (pending >= limits_.max_pending_connections) {
-                ::close(fd);
-                continue;
+                if (limits_.max_pending_connections == 0) {
+                    ::close(fd);
+                    continue;
+                }
+                // Closed now, so descriptors stay bounded however many arrive at once; the
+                // entry itself goes at the top of the serve loop, since the loop may still hold
+                // a pointer to it.
+                Client &evicted = *clients_[idlest];
+                ::close(evicted.fd);
+                evicted.fd = -1;
+                evicted.drop = true;
             }
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -527,7 +615,7 @@ private:
                 c->ipv4 = ntohl(c->ipv4);
                 c->port = ntohs(a6->sin6_port);
             }
-            c->since = c->progress = Clock::now();
+            c->since = c->heard = c->progress = Clock::now();
             clients_.push_back(std::move(c));
         }
     }
@@ -553,13 +641,30 @@ private:
         while (!stop_) {
             // Closing what the writer's thread or Disconnect marked, and timeouts.
             auto now = Clock::now();
+            size_t closing = 0;
             for (size_t i = clients_.size(); i-- > 0;) {
                 Client &c = *clients_[i];
+                if (c.state != Client::State::Request && c.state != Client::State::Draining)
+                    note_progress_locked(c, now);
                 bool expired = (c.state == Client::State::Request &&
                                 now - c.since > std::chrono::milliseconds(limits_.request_timeout_ms)) ||
                                (c.state == Client::State::Draining && now - c.since > kDrainTimeout) ||
-                               (!c.out.empty() && now - c.progress > std::chrono::milliseconds(limits_.stall_timeout_ms));
-                if (c.drop || expired) remove_locked(i, &events);
+                               (c.state != Client::State::Draining && c.owed &&
+                                now - c.progress > std::chrono::milliseconds(limits_.stall_timeout_ms));
+                if (c.drop || expired)
+                    remove_locked(i, &events);
+                else if (c.state == Client::State::Draining)
+                    ++closing;
+            }
+            // Connections being closed wait only for their peer; beyond the bound the oldest
+            // goes at once (clients_ is in order of acceptance).
+            for (size_t i = 0; closing > limits_.max_closing_connections && i < clients_.size();) {
+                if (clients_[i]->state == Client::State::Draining) {
+                    remove_locked(i, &events);
+                    --closing;
+                } else {
+                    ++i;
+                }
             }
             if (disconnect_done_ != disconnect_requested_) {
                 disconnect_done_ = disconnect_requested_;
@@ -640,6 +745,7 @@ private:
                 return;
             }
             if (c.state == Client::State::Request) {
+                c.heard = Clock::now();
                 c.request.append(buf, static_cast<size_t>(n));
                 handle_request_locked(c, events);
             }
@@ -648,8 +754,9 @@ private:
     }
 
     const SinkLimits limits_;
-    std::mutex control_;  // Open / Close / Disconnect / GetHostURL against each other
+    std::mutex control_;  // Open / Close / Disconnect / GetHostURL / SetListenAddress against each other
     const int wake_fd_;
+    std::string listen_address_;  // guarded by control_; empty = every interface
     int listen_fd_ = -1;
     uint16_t port_ = 0;
     std::thread thread_;

@@ -5,7 +5,13 @@
 // made, or closed) fails with ERROR_INVALID_HANDLE instead of being followed. An object stays
 // alive while a call is using it, even if another thread closes its handle meanwhile.
 //
-// Share modes are accepted and not enforced: Linux has no mandatory file locks.
+// Share modes are enforced among the files this process opens through CreateFile, as Windows
+// does: a file is known by its device and inode, so every name of it (a relative spelling, a
+// symbolic link, a hard link) is the same file. An open that asks for access some open handle
+// of the file does not share, or that does not share the access some open handle has, fails
+// with ERROR_SHARING_VIOLATION; truncating (CREATE_ALWAYS over a file, TRUNCATE_EXISTING)
+// counts as writing and happens only once the open has passed that test. Other processes are
+// not bound by it: Linux has no mandatory file locks.
 #include "platform/posix/win/files.h"
 
 #include "platform/text.h"
@@ -20,6 +26,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,10 +42,49 @@ struct KernelObject {
     virtual ~KernelObject() = default;
 };
 
+// What an open handle of a file asks for and allows others, for the sharing test.
+struct ShareEntry {
+    dev_t dev;
+    ino_t ino;
+    bool read, write;              // access asked for (truncation counts as writing)
+    bool share_read, share_write;  // what the handle lets other opens have
+};
+
+// Every open file handle's entry while its descriptor is open. Entries are added before a file
+// is truncated and removed after its descriptor is closed, so no conflicting open slips in
+// between.
+std::mutex g_share_lock;  // guards g_shares
+std::list<ShareEntry> g_shares;
+
+bool conflicts(const ShareEntry &a, const ShareEntry &b) {
+    return (a.read && !b.share_read) || (a.write && !b.share_write) || (b.read && !a.share_read) ||
+           (b.write && !a.share_write);
+}
+
+// Registers `e` unless an open handle of the same file conflicts with it.
+bool admit(const ShareEntry &e, std::list<ShareEntry>::iterator *where) {
+    std::lock_guard<std::mutex> g(g_share_lock);
+    if (e.read || e.write) {  // a handle without data access takes part in no sharing test
+        for (const ShareEntry &o : g_shares)
+            if (o.dev == e.dev && o.ino == e.ino && (o.read || o.write) && conflicts(e, o)) return false;
+    }
+    *where = g_shares.insert(g_shares.end(), e);
+    return true;
+}
+
+void withdraw(std::list<ShareEntry>::iterator where) {
+    std::lock_guard<std::mutex> g(g_share_lock);
+    g_shares.erase(where);
+}
+
 struct FileObject final : KernelObject {
-    explicit FileObject(int f) : fd(f) {}
-    ~FileObject() override { close(fd); }
+    FileObject(int f, std::list<ShareEntry>::iterator s) : fd(f), share(s) {}
+    ~FileObject() override {
+        close(fd);
+        withdraw(share);
+    }
     const int fd;
+    const std::list<ShareEntry>::iterator share;
 };
 
 struct EventObject final : KernelObject {
@@ -132,8 +178,10 @@ int open_flags(DWORD access) {
     return (w ? (r ? O_RDWR : O_WRONLY) : O_RDONLY) | O_CLOEXEC;
 }
 
-// Opens path as CreateFile does; returns the descriptor or -1 with the last error set.
-int open_file(const std::string &path, DWORD access, DWORD disposition, DWORD attributes) {
+// Opens path as CreateFile does, sharing test included; returns the descriptor (with its
+// share entry in *share) or -1 with the last error set.
+int open_file(const std::string &path, DWORD access, DWORD share_mode, DWORD disposition, DWORD attributes,
+              std::list<ShareEntry>::iterator *share) {
     if (path.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return -1;
@@ -141,6 +189,7 @@ int open_file(const std::string &path, DWORD access, DWORD disposition, DWORD at
     const int base = open_flags(access);
     const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     bool existed = false;
+    bool truncate = false;
     int fd = -1;
     switch (disposition) {
     case CREATE_NEW:
@@ -153,10 +202,11 @@ int open_file(const std::string &path, DWORD access, DWORD disposition, DWORD at
         for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
             fd = open(path.c_str(), base | O_CREAT | O_EXCL, mode);
             if (fd >= 0 || errno != EEXIST) break;
-            fd = open(path.c_str(), base | (disposition == CREATE_ALWAYS ? O_TRUNC : 0));
+            fd = open(path.c_str(), base);
             if (fd >= 0) existed = true;
             else if (errno != ENOENT) break;
         }
+        truncate = existed && disposition == CREATE_ALWAYS;
         break;
     case OPEN_EXISTING:
         fd = open(path.c_str(), base);
@@ -166,7 +216,8 @@ int open_file(const std::string &path, DWORD access, DWORD disposition, DWORD at
             SetLastError(ERROR_INVALID_PARAMETER);
             return -1;
         }
-        fd = open(path.c_str(), base | O_TRUNC);
+        fd = open(path.c_str(), base);
+        truncate = true;
         break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -177,20 +228,43 @@ int open_file(const std::string &path, DWORD access, DWORD disposition, DWORD at
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // a directory is not a file to open
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a directory is not a file to open
         close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    // The file is open but untouched: it is truncated only if the sharing test lets it. Devices
+    // and pipes (/dev/null as a log, say) take part in no sharing test.
+    const bool file = S_ISREG(st.st_mode);
+    const ShareEntry entry{st.st_dev,
+                           st.st_ino,
+                           file && (access & GENERIC_READ),
+                           file && ((access & GENERIC_WRITE) || truncate),
+                           (share_mode & FILE_SHARE_READ) != 0,
+                           (share_mode & FILE_SHARE_WRITE) != 0};
+    if (!admit(entry, share)) {
+        close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return -1;
+    }
+    if (truncate && file && ftruncate(fd, 0) != 0) {
+        const int e = errno;
+        close(fd);
+        withdraw(*share);
+        // A descriptor without write access cannot truncate (CREATE_ALWAYS with read access only).
+        SetLastError(e == EINVAL || e == EBADF ? ERROR_ACCESS_DENIED : error_for_io(e, true));
         return -1;
     }
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return fd;
 }
 
-HANDLE create_file(const std::string &path, DWORD access, DWORD disposition, DWORD attributes) {
-    const int fd = open_file(path, access, disposition, attributes);
+HANDLE create_file(const std::string &path, DWORD access, DWORD share_mode, DWORD disposition, DWORD attributes) {
+    std::list<ShareEntry>::iterator share;
+    const int fd = open_file(path, access, share_mode, disposition, attributes, &share);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     const DWORD error = GetLastError();
-    HANDLE h = add_handle(std::make_shared<FileObject>(fd));
+    HANDLE h = add_handle(std::make_shared<FileObject>(fd, share));
     SetLastError(error);
     return h;
 }
@@ -214,22 +288,23 @@ using namespace tw::posix;
 
 // ---- Files.
 
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     if (!lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    return create_file(lpFileName, dwDesiredAccess, dwCreationDisposition, dwFlagsAndAttributes);
+    return create_file(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
 }
 
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     if (!lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    return create_file(tw::to_utf8(lpFileName), dwDesiredAccess, dwCreationDisposition, dwFlagsAndAttributes);
+    return create_file(tw::to_utf8(lpFileName), dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                       dwFlagsAndAttributes);
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD n, LPDWORD lpWritten, LPOVERLAPPED lpOverlapped) {
