@@ -215,7 +215,7 @@ bool TASFWriter::ReadProperty(TReader &Reader, const std::string &Name) {
         const std::string v = Reader.ReadIdent();
         int row = -1;
         for (int i = 0; i < 27; ++i)
-            if (v == ProfileNames[i]) row = i;
+            if (v == tw::ProfileNames[i]) row = i;
         if (row < 0) throw Reader.Error("Invalid property value");
         SetProfile(static_cast<TWMPofiles8>(row));
     } else if (Name == "FileName") {

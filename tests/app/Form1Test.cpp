@@ -47,7 +47,7 @@ TEST_F(Form1Test, StartsIdleWithItsStoredValues) {
     EXPECT_EQ(form->ClientHeight(), 141);
     EXPECT_EQ(form->Position(), poScreenCenter);
     ASSERT_EQ(form->PFBox->Items().size(), 27u);
-    for (int i = 0; i < 27; ++i) EXPECT_EQ(form->PFBox->Items()[i], ProfileNames[i]);
+    for (int i = 0; i < 27; ++i) EXPECT_EQ(form->PFBox->Items()[i], tw::ProfileNames[i]);
     EXPECT_EQ(form->PFBox->ItemIndex(), 9);
     EXPECT_EQ(form->PFBox->Items()[9], "wmp_V80_384Video");
     // The writer gets the list's profile only when a recording starts.

@@ -69,7 +69,7 @@ settle "$out1"
 click 339 126                     # Button4 "停止"
 sleep 0.5
 [ -s "$out1" ] || { echo "e2e: no file at $out1" >&2; cat "$work/out.log" >&2; exit 1; }
-vcodec=$(probe "$out1" stream=codec_name)
+vcodec=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of default=nw=1:nk=1 "$out1")
 width=$(ffprobe -v error -select_streams v:0 -show_entries stream=width -of default=nw=1:nk=1 "$out1")
 duration=$(probe "$out1" format=duration)
 echo "first: $vcodec ${width}px ${duration}s $(stat -c %s "$out1") bytes"

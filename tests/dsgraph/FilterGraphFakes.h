@@ -382,6 +382,28 @@ public:
         *f = notifyFlags;
         return S_OK;
     }
+    // IMediaSeeking: the positions a test sets; seeks are recorded and move them.
+    LONGLONG duration = 0, current = 0, stop = 0;
+    HRESULT durationResult = S_OK, currentResult = S_OK;
+    HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG *d) override {
+        if (SUCCEEDED(durationResult)) *d = duration;
+        return durationResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG *c) override {
+        if (SUCCEEDED(currentResult)) *c = current;
+        return currentResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG *s) override {
+        *s = stop;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG *cur, DWORD curFlags, LONGLONG *st, DWORD stopFlags) override {
+        Record("seek.SetPositions(" + std::to_string(*cur) + ", " + std::to_string(curFlags) + ", " +
+               std::to_string(*st) + ", " + std::to_string(stopFlags) + ")");
+        if (curFlags == AM_SEEKING_AbsolutePositioning) current = *cur;
+        if (stopFlags == AM_SEEKING_AbsolutePositioning) stop = *st;
+        return S_OK;
+    }
 
 protected:
     ~FakeGraph() override { Record("~graph"); }
