@@ -49,7 +49,7 @@ test_packages=(
   googletest libgtest-dev
   g++-mingw-w64-i686
   wine fonts-wine
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick libx11-dev
   vlc-bin vlc-plugin-base
   shellcheck clang
 )

@@ -104,7 +104,7 @@ status=0
 build() {  # build PRESET -> 0 if configured and built
   local preset=$1
   echo "==== configure and build: $preset"
-  if cmake --preset "$preset" </dev/null && cmake --build --preset "$preset" -j"$jobs" </dev/null; then
+  if cmake --preset "$preset" -DTW_BUILD_TESTS=ON </dev/null && cmake --build --preset "$preset" -j"$jobs" </dev/null; then
     return 0
   fi
   return 1
