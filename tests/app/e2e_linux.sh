@@ -26,13 +26,13 @@ caption='录制声音和图像!'
 start() {
   TMPDIR="$work" "$tarnwick" >"$work/out.log" 2>&1 &
   pid=$!
-  win=$(timeout 20 xdotool search --sync --name "^$caption\$" | head -1)
+  win=$(timeout 20 xdotool search --sync --all --pid "$pid" --name "^$caption\$" | head -1)
   [ -n "$win" ] || { echo "e2e: the window did not appear" >&2; cat "$work/out.log" >&2; exit 1; }
 }
 # Clicks at a point of the window's client area (no window manager: the window is its client).
 click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
 wait_window() {  # wait_window TITLE -> its id
-  timeout 10 xdotool search --sync --name "^$1\$" | head -1
+  timeout 10 xdotool search --sync --all --pid "$pid" --name "^$1\$" | head -1
 }
 probe() {  # probe FILE FIELD -> value
   ffprobe -v error -show_entries "$2" -of default=nw=1:nk=1 "$1" | head -1
