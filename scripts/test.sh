@@ -156,12 +156,14 @@ start_wine_session() {
   # no pipes of ours to inherit.
   wineserver -p </dev/null >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1
-  # The dialogs' typeface, mapped to the installed CJK font; Wine draws captions itself since
-  # there is no window manager.
+  # The dialogs' typeface, mapped to the installed CJK font; Wine draws captions itself and
+  # leaves its windows unmanaged, since there is no window manager.
   local key='HKCU\Software\Wine\Fonts\Replacements'
   wine reg add "$key" /v SimSun /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
   LANG=C.UTF-8 wine reg add "$key" /v '宋体' /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
+  # Without a window manager, Wine waits 2 s for one each time it hides a managed window.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 }
 
 if want linux; then
