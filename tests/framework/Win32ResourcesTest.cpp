@@ -1,8 +1,11 @@
 // The program's resources, as this test program carries them: the manifest and the icon.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -78,4 +81,18 @@ TEST(Win32Resources, MainIconHasA32And16PixelImageOf256ColoursInChinese) {
         DeleteObject(info.hbmColor);
         DestroyIcon(icon);
     }
+}
+
+// The manifest takes effect: the system loads the common controls 6 from the side-by-side
+// store, not the 5.x library of the system folder.
+TEST(Win32Resources, TheCommonControlsSixAreLoaded) {
+    INITCOMMONCONTROLSEX icc{};
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_BAR_CLASSES;
+    ASSERT_TRUE(InitCommonControlsEx(&icc));
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), path, MAX_PATH), 0u);
+    std::wstring lower(path);
+    for (wchar_t &c : lower) c = wchar_t(towlower(c));
+    EXPECT_NE(lower.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::wstring::npos) << lower;
 }
