@@ -354,6 +354,8 @@ public:
                            WS_EX_CLIENTEDGE) {
         SetWindowSubclass(wnd_, KeysProc, 0, 0);
     }
+    // A multi-line edit box is documented to send no EN_CHANGE for WM_SETTEXT; should one come
+    // all the same, it is the program's doing, not the user's.
     void SetText(const std::string &Text) override {
         const std::wstring text = Wide(Text);
         settingText_ = true;
@@ -431,7 +433,7 @@ public:
         last_ = Position();
     }
     void SetPosition(int Position) override {
-        last_ = Position;
+        last_ = Position;  // a notification the move might send is then no change
         SendMessageW(wnd_, TBM_SETPOS, TRUE, Position);
         last_ = this->Position();
     }
