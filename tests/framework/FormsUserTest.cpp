@@ -175,6 +175,25 @@ TEST_F(UserActions, TrackBarReportsMousePressAndReleaseWithButtonShiftAndPlace) 
     EXPECT_EQ(changes, 1);
 }
 
+// A handler may close the program's window for good: the peers go while the native
+// control that reported the action is still handling it.
+TEST_F(UserActions, AHandlerMayDestroyTheFormOfTheControlThatRaisedIt) {
+    auto *button = Place<TButton>(376, 12, 25, 21);
+    button->OnClick = [&](TObject *) { form.reset(); };
+    ASSERT_TRUE(ShowForm(form.get()));
+    EXPECT_TRUE(Click(button));
+    tw::ui::ProcessMessages();
+    EXPECT_FALSE(form);
+
+    form = std::make_unique<TForm>(nullptr);
+    auto *bar = Place<TTrackBar>(60, 112, 150, 25);
+    bar->OnMouseDown = [&](TObject *, TMouseButton, TShiftState, int, int) { form.reset(); };
+    ASSERT_TRUE(ShowForm(form.get()));
+    EXPECT_TRUE(MouseDown(bar, mbLeft, 0, 10, 10));
+    tw::ui::ProcessMessages();
+    EXPECT_FALSE(form);
+}
+
 // ---- Dialogs.
 
 TEST(Dialogs, InputBoxOkCancelCloseAndLength) {
