@@ -24,7 +24,8 @@ start_xvfb() {
 
 # wine_start_session: one wineserver kept alive, Wine's own helper processes started with no
 # pipes of ours to inherit, and the registry entries the program's window needs: its typeface
-# mapped to the installed CJK font, captions drawn by Wine (there is no window manager).
+# mapped to the installed CJK font; captions drawn by Wine and its windows left unmanaged, as
+# there is no window manager (Wine would otherwise wait 2 s for one each time it hides a window).
 wine_start_session() {
   wineserver -p </dev/null >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1
@@ -32,4 +33,5 @@ wine_start_session() {
   wine reg add "$key" /v SimSun /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
   LANG=C.UTF-8 wine reg add "$key" /v '宋体' /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 }
