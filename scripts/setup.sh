@@ -51,7 +51,7 @@ test_packages=(
   wine fonts-wine
   xvfb xauth x11-utils xdotool imagemagick libx11-dev
   vlc-bin vlc-plugin-base
-  shellcheck clang
+  shellcheck clang python3
 )
 # Wine's 32-bit part. Without the GStreamer plugins every RenderFile under Wine fails, and they
 # are only recommends of wine32. These need the i386 architecture and its indexes.

@@ -10,12 +10,43 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
-using tw::test::AnswerModal;
-using tw::test::ModalAnswer;
+using tw::test::Click;
 
 namespace {
+
+// What a modal box showed: its caption, its message (a message box's) and its field (an input
+// box's, as it was when the box opened).
+struct Seen {
+    bool opened = false;
+    std::string caption, message, field;
+    bool errorIcon = false;
+};
+enum class Reply { Ok, Cancel, Close };
+
+// Runs Action and answers the box captioned Caption that it opens: the field replaced by Field
+// when given, then OK, Cancel or the close box.
+Seen AnswerBox(const std::string &Caption, const std::function<void()> &Action, Reply R,
+               std::optional<std::string> Field = std::nullopt) {
+    Seen seen;
+    tw::test::WhenBoxOpens box(Caption, [&](const tw::test::BoxAccess &b) {
+        seen = {true, b.Caption(), b.Message(), b.Field(), b.ErrorIcon()};
+        if (Field) {
+            b.ClearField();
+            b.Type(*Field);
+        }
+        if (R == Reply::Close)
+            b.CloseBox();
+        else
+            b.Press(R == Reply::Ok ? tw::test::Answer::Ok : tw::test::Answer::Cancel);
+    });
+    Action();
+    seen.opened = box.Wait() && seen.opened;
+    return seen;
+}
 
 class Form1Test : public ::testing::Test {
 protected:
@@ -23,6 +54,7 @@ protected:
         Application->Initialize();
         Application->SetTitle("Tarnwick0.02bu");
         form.reset(new TForm1(nullptr));
+        ASSERT_TRUE(tw::test::ShowForm(form.get()));
     }
     void TearDown() override {
         form.reset();
@@ -90,8 +122,7 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowDescribesThem) {
         {form->Button2, {376, 84, 401, 105}},          {form->Button3, {248, 116, 303, 136}},
         {form->Button4, {312, 116, 367, 136}},         {form->DSTrackBar1, {60, 112, 210, 137}},
     };
-    form->Show();
-    tw::test::Pump();
+    tw::ui::ProcessMessages();
     for (const Place &p : places) {
         const TRect r = p.control->Peer()->NativeBounds();
         EXPECT_EQ(r, p.rect) << p.control->Name() << ": " << r.Left << "," << r.Top << " " << r.Width() << "x"
@@ -119,10 +150,10 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowDescribesThem) {
 }
 
 TEST_F(Form1Test, EmptySourceShowsTheWarningAndChangesNothing) {
-    const auto seen = AnswerModal([&] { tw::test::UserClick(form->Button3); }, ModalAnswer::Ok);
+    const Seen seen = AnswerBox("注意:", [&] { Click(form->Button3); }, Reply::Ok);
     EXPECT_TRUE(seen.opened);
     EXPECT_EQ(seen.caption, "注意:");
-    EXPECT_EQ(seen.text, "来源不能为空!");
+    EXPECT_EQ(seen.message, "来源不能为空!");
     EXPECT_FALSE(seen.errorIcon);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->FilterGraph1->Active());
@@ -130,38 +161,40 @@ TEST_F(Form1Test, EmptySourceShowsTheWarningAndChangesNothing) {
 
 TEST_F(Form1Test, TheInputBoxSetsTheSource) {
     // OK gives the text as typed, blanks and all.
-    auto seen = AnswerModal([&] { tw::test::UserClick(form->Button1); }, ModalAnswer::Ok, std::string("  "));
-    EXPECT_EQ(seen.caption, "请输入路径:");
-    EXPECT_EQ(seen.text, "http://");
+    const std::string box = "请输入路径:";
+    Seen seen = AnswerBox(box, [&] { Click(form->Button1); }, Reply::Ok, std::string("  "));
+    EXPECT_TRUE(seen.opened);
+    EXPECT_EQ(seen.message, "");
+    EXPECT_EQ(seen.field, "http://");
     EXPECT_EQ(form->Memo1->Text(), "  ");
     // Cancel and closing give "http://", replacing the previous source.
-    AnswerModal([&] { tw::test::UserClick(form->Button1); }, ModalAnswer::Cancel, std::string("ignored"));
+    AnswerBox(box, [&] { Click(form->Button1); }, Reply::Cancel, std::string("ignored"));
     EXPECT_EQ(form->Memo1->Text(), "http://");
     form->Memo1->SetText("x");
-    AnswerModal([&] { tw::test::UserClick(form->Button1); }, ModalAnswer::Close);
+    AnswerBox(box, [&] { Click(form->Button1); }, Reply::Close);
     EXPECT_EQ(form->Memo1->Text(), "http://");
     // OK on a cleared field empties the source: record then only warns.
-    AnswerModal([&] { tw::test::UserClick(form->Button1); }, ModalAnswer::Ok, std::string());
+    AnswerBox(box, [&] { Click(form->Button1); }, Reply::Ok, std::string());
     EXPECT_EQ(form->Memo1->Text(), "");
-    seen = AnswerModal([&] { tw::test::UserClick(form->Button3); }, ModalAnswer::Ok);
-    EXPECT_EQ(seen.text, "来源不能为空!");
+    seen = AnswerBox("注意:", [&] { Click(form->Button3); }, Reply::Ok);
+    EXPECT_EQ(seen.message, "来源不能为空!");
     EXPECT_TRUE(Idle());
 }
 
 TEST_F(Form1Test, TheCaptionFollowsOnlyTheUsersChoice) {
     form->PFBox->SetItemIndex(16);  // the program's choice: no change event
     EXPECT_EQ(form->Caption(), "录制声音和图像!");
-    tw::test::UserSelect(form->PFBox, 16);
+    tw::test::Choose(form->PFBox, 16);
     EXPECT_EQ(form->Caption(), "只录声音!");
-    tw::test::UserSelect(form->PFBox, 23);
+    tw::test::Choose(form->PFBox, 23);
     EXPECT_EQ(form->Caption(), "只录图像!");
-    tw::test::UserSelect(form->PFBox, 25);
+    tw::test::Choose(form->PFBox, 25);
     EXPECT_EQ(form->Caption(), "录制声音和图像!");
 }
 
 TEST_F(Form1Test, StopWhileIdleRaisesNothing) {
     form->Label4->SetCaption("x");
-    tw::test::UserClick(form->Button4);
+    Click(form->Button4);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->FilterGraph1->Active());
 }
@@ -170,27 +203,26 @@ TEST_F(Form1Test, AFailureWhileRecordingIsReportedAndLeavesRecordingUntilStop) {
     // A source that cannot be rendered: the graph raises, the standard report shows it, and
     // the window stays in Recording with the graph active.
     form->Memo1->SetText("/nonexistent/tarnwick-test-source.mp4");
-    const auto seen = AnswerModal([&] { tw::test::UserClick(form->Button3); }, ModalAnswer::Ok);
+    const Seen seen = AnswerBox("Tarnwick0.02bu", [&] { Click(form->Button3); }, Reply::Ok);
     EXPECT_TRUE(seen.opened);
     EXPECT_EQ(seen.caption, "Tarnwick0.02bu");
     EXPECT_TRUE(seen.errorIcon);
-    ASSERT_FALSE(seen.text.empty());
-    EXPECT_EQ(seen.text.back(), '.');
-    EXPECT_NE(seen.text.find("($"), std::string::npos) << seen.text;
+    ASSERT_FALSE(seen.message.empty());
+    EXPECT_EQ(seen.message.back(), '.');
+    EXPECT_NE(seen.message.find("($"), std::string::npos) << seen.message;
     EXPECT_TRUE(Recording());
     EXPECT_TRUE(form->FilterGraph1->Active());
     // The output path reached the writer unchanged, the profile from the list.
     EXPECT_EQ(form->ASFWriter1->FileName(), form->Memo2->Text());
-    tw::test::UserClick(form->Button4);
+    Click(form->Button4);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->FilterGraph1->Active());
 }
 
 TEST_F(Form1Test, ClosingEmptiesAndDeactivatesTheGraph) {
-    form->Show();
     form->FilterGraph1->SetActive(true);
     form->Close();
-    tw::test::Pump();
+    tw::ui::ProcessMessages();
     EXPECT_FALSE(form->FilterGraph1->Active());
     EXPECT_FALSE(form->Showing());
 }

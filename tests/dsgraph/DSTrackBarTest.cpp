@@ -170,7 +170,7 @@ TEST_F(DSTrackBarTest, ADisabledBarDoesNotPollEvenWhenEnabledLater) {
 }
 
 TEST_F(DSTrackBarTest, ReleasingTheLeftButtonSeeksToTheThumb) {
-    form->Show();
+    ASSERT_TRUE(tw::test::ShowForm(form));
     StartGraph(1000);
     Tick t;
     CountTicks(t);
@@ -179,23 +179,23 @@ TEST_F(DSTrackBarTest, ReleasingTheLeftButtonSeeksToTheThumb) {
     TakeLog();
 
     // While the left button is down, polls change nothing; a right press does not suspend them.
-    tw::test::UserMouse(bar, mbLeft, true, 140, 20);
+    tw::test::MouseDown(bar, mbLeft, 0, 140, 20);
     const int32_t dragged = bar->Position();
     fake->current = 600000000;
     bar->PollPosition();
     EXPECT_EQ(t.count, 1);
     EXPECT_EQ(bar->Position(), dragged);
-    tw::test::UserMouse(bar, mbLeft, false, 140, 20);
+    tw::test::MouseUp(bar, mbLeft, 0, 140, 20);
     const LONGLONG target = kDuration * bar->Position() / 90;
     EXPECT_EQ(TakeLog(), std::vector<std::string>{"seek.SetPositions(" + std::to_string(target) + ", 1, " +
                                                   std::to_string(kDuration) + ", 0)"});
 
     // A right release after a left press ends the suspension and seeks nothing.
-    tw::test::UserMouse(bar, mbRight, true, 140, 20);
+    tw::test::MouseDown(bar, mbRight, 0, 140, 20);
     bar->PollPosition();
     EXPECT_EQ(t.count, 2);
-    tw::test::UserMouse(bar, mbLeft, true, 140, 20);
-    tw::test::UserMouse(bar, mbRight, false, 140, 20);
+    tw::test::MouseDown(bar, mbLeft, 0, 140, 20);
+    tw::test::MouseUp(bar, mbRight, 0, 140, 20);
     bar->PollPosition();
     EXPECT_EQ(t.count, 3);
     EXPECT_TRUE(TakeLog().empty());
@@ -204,8 +204,8 @@ TEST_F(DSTrackBarTest, ReleasingTheLeftButtonSeeksToTheThumb) {
     fake->duration = 5000000;
     bar->PollPosition();
     ASSERT_EQ(bar->Max(), 0);
-    tw::test::UserMouse(bar, mbLeft, true, 140, 20);
-    tw::test::UserMouse(bar, mbLeft, false, 140, 20);
+    tw::test::MouseDown(bar, mbLeft, 0, 140, 20);
+    tw::test::MouseUp(bar, mbLeft, 0, 140, 20);
     EXPECT_TRUE(TakeLog().empty());
     bar->PollPosition();
     EXPECT_EQ(t.count, 5);  // no longer dragging
@@ -214,8 +214,8 @@ TEST_F(DSTrackBarTest, ReleasingTheLeftButtonSeeksToTheThumb) {
     graph->SetActive(false);
     EXPECT_EQ(bar->MediaSeeking(), nullptr);
     TakeLog();
-    tw::test::UserMouse(bar, mbLeft, true, 140, 20);
-    tw::test::UserMouse(bar, mbLeft, false, 140, 20);
+    tw::test::MouseDown(bar, mbLeft, 0, 140, 20);
+    tw::test::MouseUp(bar, mbLeft, 0, 140, 20);
     EXPECT_TRUE(TakeLog().empty());
 }
 

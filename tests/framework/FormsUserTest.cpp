@@ -8,7 +8,7 @@
 #include "framework/Forms.h"
 #include "framework/MessageWindow.h"
 #include "framework/StdCtrls.h"
-#include "framework/UiDriver.h"
+#include "support/UiDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "framework/Forms.h"
 #include "framework/MessageWindow.h"
 #include "framework/StdCtrls.h"
-#include "framework/UiDriver.h"
+#include "support/UiDriver.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "framework/UiDriver.h"
+#include "support/UiDriver.h"
 
 #include "framework/Peer.h"
 
