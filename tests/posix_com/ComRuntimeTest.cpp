@@ -1,6 +1,6 @@
 // The COM runtime of the Linux platform layer: apartments, the class registry, task memory,
 // BSTRs, thread identity.
-#include "platform/posix/classes.h"
+#include "platform/posix/com/runtime.h"
 #include "platform/posix/object.h"
 #include "posix_com/HResultNames.h"
 
