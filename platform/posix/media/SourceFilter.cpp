@@ -207,8 +207,8 @@ HRESULT SourceFilter::start_streaming() {
     if (ended)
         queues_->finish();  // resumed at the end: every pin just reports its end again
     else
-        demux_thread_.start([this] { demux_body(); });
-    for (SourcePin *p : connected_pins()) p->thread_.start([this, p] { pin_body(p); });
+        demux_thread_ = std::jthread([this] { demux_body(); });
+    for (SourcePin *p : connected_pins()) p->thread_ = std::jthread([this, p] { pin_body(p); });
     return S_OK;
 }
 
@@ -216,8 +216,8 @@ void SourceFilter::stop_streaming() {
     stopping_ = true;
     if (queues_) queues_->shutdown();
     demux_.interrupt().abort();
-    demux_thread_.stop();
-    for (SourcePin *p : pins_) p->thread_.stop();
+    demux_thread_ = {};  // joined
+    for (SourcePin *p : pins_) p->thread_ = {};
 }
 
 void SourceFilter::demux_body() {

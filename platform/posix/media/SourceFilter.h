@@ -57,7 +57,7 @@ private:
     int stream_;    // index in the demuxer
     size_t queue_;  // index in the filter's PacketQueues
     MediaType type_;
-    StreamThread thread_;
+    std::jthread thread_;
     // Written by the pin's thread, read by the control thread.
     std::atomic<int64_t> last_time_{AV_NOPTS_VALUE};  // start of the last delivered sample (segment time)
     std::atomic<bool> ended_{false};
@@ -121,7 +121,7 @@ private:
     std::unique_ptr<PacketQueues> queues_;
     std::vector<SourcePin *> pins_;   // owned by FilterImpl
     std::vector<int> stream_pin_;     // demuxer stream index -> index in pins_, or -1
-    StreamThread demux_thread_;
+    std::jthread demux_thread_;
     std::atomic<bool> stopping_{false};
 
     mutable std::mutex pos_mutex_;  // guards the positions below
