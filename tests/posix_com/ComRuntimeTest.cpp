@@ -2,7 +2,7 @@
 // BSTRs, thread identity.
 #include "platform/posix/com/runtime.h"
 #include "platform/posix/object.h"
-#include "posix_com/HResultNames.h"
+#include "tests/support/HResultChecks.h"
 
 #include <gtest/gtest.h>
 

@@ -17,6 +17,7 @@
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/object.h"
 #include "platform/posix/win/files.h"
+#include "platform/hresult_names.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -39,46 +40,9 @@ namespace {
 // How deep intelligent connect goes through intermediate filters for one pin.
 constexpr int kMaxRenderDepth = 5;
 
-const char *hresult_name(HRESULT hr) {
-    switch (hr) {
-    case S_OK: return "S_OK";
-    case S_FALSE: return "S_FALSE";
-    case E_ABORT: return "E_ABORT";
-    case E_FAIL: return "E_FAIL";
-    case E_INVALIDARG: return "E_INVALIDARG";
-    case E_NOTIMPL: return "E_NOTIMPL";
-    case E_OUTOFMEMORY: return "E_OUTOFMEMORY";
-    case E_POINTER: return "E_POINTER";
-    case E_NOINTERFACE: return "E_NOINTERFACE";
-    case E_UNEXPECTED: return "E_UNEXPECTED";
-    case VFW_S_DUPLICATE_NAME: return "VFW_S_DUPLICATE_NAME";
-    case VFW_S_PARTIAL_RENDER: return "VFW_S_PARTIAL_RENDER";
-    case VFW_S_AUDIO_NOT_RENDERED: return "VFW_S_AUDIO_NOT_RENDERED";
-    case VFW_S_VIDEO_NOT_RENDERED: return "VFW_S_VIDEO_NOT_RENDERED";
-    case VFW_E_ALREADY_CONNECTED: return "VFW_E_ALREADY_CONNECTED";
-    case VFW_E_NOT_CONNECTED: return "VFW_E_NOT_CONNECTED";
-    case VFW_E_NOT_STOPPED: return "VFW_E_NOT_STOPPED";
-    case VFW_E_TYPE_NOT_ACCEPTED: return "VFW_E_TYPE_NOT_ACCEPTED";
-    case VFW_E_NO_ACCEPTABLE_TYPES: return "VFW_E_NO_ACCEPTABLE_TYPES";
-    case VFW_E_INVALID_DIRECTION: return "VFW_E_INVALID_DIRECTION";
-    case VFW_E_NO_TRANSPORT: return "VFW_E_NO_TRANSPORT";
-    case VFW_E_CANNOT_CONNECT: return "VFW_E_CANNOT_CONNECT";
-    case VFW_E_CANNOT_RENDER: return "VFW_E_CANNOT_RENDER";
-    case VFW_E_NOT_IN_GRAPH: return "VFW_E_NOT_IN_GRAPH";
-    case VFW_E_UNKNOWN_FILE_TYPE: return "VFW_E_UNKNOWN_FILE_TYPE";
-    case VFW_E_INVALID_FILE_FORMAT: return "VFW_E_INVALID_FILE_FORMAT";
-    case VFW_E_CANNOT_LOAD_SOURCE_FILTER: return "VFW_E_CANNOT_LOAD_SOURCE_FILTER";
-    case VFW_E_DUPLICATE_NAME: return "VFW_E_DUPLICATE_NAME";
-    default: break;
-    }
-    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)";
-    if (hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return "HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)";
-    return nullptr;
-}
-
 std::string hr_text(HRESULT hr) {
     char buf[80];
-    const char *name = hresult_name(hr);
+    const char *name = tw::hresult_name(hr);
     if (name)
         std::snprintf(buf, sizeof buf, "%s (0x%08X)", name, static_cast<unsigned>(hr));
     else
