@@ -7,7 +7,7 @@
 #include "framework/qt/QtCommon.h"
 
 #include "framework/Application.h"
-#include "platform/posix/win/queue_wake.h"
+#include "platform/queue_wake.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // Hidden windows, message queues and timers of the Linux platform layer, on real threads.
 #include "platform/win32.h"
-#include "platform/posix/win/queue_wake.h"
+#include "platform/queue_wake.h"
 
 #include <poll.h>
 #include <unistd.h>

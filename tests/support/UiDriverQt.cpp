@@ -132,8 +132,15 @@ public:
         auto *m = qobject_cast<QMessageBox *>(box_);
         return m && m->icon() == QMessageBox::Critical;
     }
-    std::string Field() const override { return Edit()->text().toStdString(); }
-    std::string SelectedText() const override { return Edit()->selectedText().toStdString(); }
+    // A box without a field (a message box) has an empty one.
+    std::string Field() const override {
+        QLineEdit *e = Edit();
+        return e ? e->text().toStdString() : std::string();
+    }
+    std::string SelectedText() const override {
+        QLineEdit *e = Edit();
+        return e ? e->selectedText().toStdString() : std::string();
+    }
     void ClearField() const override { Edit()->clear(); }
     void Type(const std::string &Text) const override { TypeInto(Edit(), Text); }
     void Press(Answer Button) const override {

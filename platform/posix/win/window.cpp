@@ -16,7 +16,7 @@
 // queue and the `alive` flag of its windows. The two are never held together, and no lock is
 // held while a window procedure or timer procedure runs.
 #include "platform/win32.h"
-#include "platform/posix/win/queue_wake.h"
+#include "platform/queue_wake.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

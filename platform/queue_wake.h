@@ -1,6 +1,7 @@
 // What a foreign event loop needs to dispatch the calling thread's window messages and timers
 // without polling: a descriptor that becomes readable when the queue may have something new,
-// and the time until the next timer falls due.
+// and the time until the next timer falls due. Linux only: on Windows the system's own loop
+// does this.
 //
 // A loop watches QueueWakeFd(); when it is readable the loop reads it (8 bytes, which resets
 // it), then retrieves and dispatches with PeekMessageA(PM_REMOVE) until nothing is left, and
