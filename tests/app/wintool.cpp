@@ -50,15 +50,14 @@ HWND Find(const std::wstring &caption, DWORD ms) {
     }
 }
 
+BOOL CALLBACK CollectChild(HWND w, LPARAM p) {
+    reinterpret_cast<std::vector<HWND> *>(p)->push_back(w);
+    return TRUE;
+}
+
 std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> all;
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
-            reinterpret_cast<std::vector<HWND> *>(p)->push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&all));
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
