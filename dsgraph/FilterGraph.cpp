@@ -338,8 +338,19 @@ void TFilterGraph::DisconnectAll() {
     TFilterList filters(graph.get());
     for (int i = 0; i < filters.Count(); ++i) {
         tw::ComPtr<IBaseFilter> filter = filters.Items(i);
-        TPinList pins(filter.get());
-        for (int j = 0; j < pins.Count(); ++j) CheckGraphResult(pins.Items(j)->Disconnect());
+        // The pins in order, one at a time from a fresh enumeration, holding only the pin being
+        // disconnected: a filter may remove pins when one is disconnected (a splitter drops its
+        // outputs with its input), and some free them even while references to them are held.
+        for (ULONG j = 0;; ++j) {
+            tw::ComPtr<IEnumPins> pins;
+            if (FAILED(filter->EnumPins(pins.out())) || !pins) break;
+            if (j > 0 && pins->Skip(j) != S_OK) break;
+            tw::ComPtr<IPin> pin;
+            ULONG fetched = 0;
+            if (pins->Next(1, pin.out(), &fetched) != S_OK || !pin) break;
+            pins = nullptr;
+            CheckGraphResult(pin->Disconnect());
+        }
     }
 }
 

@@ -392,7 +392,8 @@ public:
         : Win32ControlPeer(Sink, Form, L"COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0) {
         SendMessageW(wnd_, CB_SETMINVISIBLE, kDropDownCount, 0);
     }
-    // The height given is the closed box's; the window also spans the list it drops down.
+    // The height given is the closed box's; the window also spans the list it drops down. The
+    // closed box's own height follows its font, as the system sizes it.
     void SetBounds(int Left, int Top, int Width, int Height) override {
         const int item = std::max(1, int(SendMessageW(wnd_, CB_GETITEMHEIGHT, 0, 0)));
         Win32ControlPeer::SetBounds(Left, Top, Width, std::max(0, Height) + kDropDownCount * item + 2);

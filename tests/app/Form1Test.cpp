@@ -117,7 +117,7 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowDescribesThem) {
         TRect rect;
     };
     const Place places[] = {
-        {form->PFBox, {68, 48, 68 + 173, 48 + 20}},    {form->Memo1, {68, 12, 368, 33}},
+        {form->Memo1, {68, 12, 368, 33}},
         {form->Button1, {376, 12, 401, 33}},           {form->Memo2, {68, 84, 368, 105}},
         {form->Button2, {376, 84, 401, 105}},          {form->Button3, {248, 116, 303, 136}},
         {form->Button4, {312, 116, 367, 136}},         {form->DSTrackBar1, {60, 112, 210, 137}},
@@ -128,9 +128,11 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowDescribesThem) {
         EXPECT_EQ(r, p.rect) << p.control->Name() << ": " << r.Left << "," << r.Top << " " << r.Width() << "x"
                              << r.Height();
     }
-    // The labels size themselves to their text in the installed CJK font, whose advance widths
-    // and line height may differ from SimSun's by a few pixels: their corner is exact.
-    const Place labels[] = {{form->Label1, {8, 52, 62, 64}},
+    // The labels size themselves to their text, and the system sizes a drop-down list's closed
+    // box by its font: in the installed CJK font, whose advance widths and line height may
+    // differ from SimSun's by a few pixels, their corner is exact.
+    const Place labels[] = {{form->PFBox, {68, 48, 68 + 173, 48 + 20}},
+                            {form->Label1, {8, 52, 62, 64}},
                             {form->Label2, {8, 16, 62, 28}},
                             {form->Label3, {8, 88, 62, 100}},
                             {form->Label4, {8, 120, 14, 132}}};

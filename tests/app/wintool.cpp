@@ -12,6 +12,10 @@
 #include "platform/text.h"
 
 #include <windows.h>
+#include <shellapi.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,12 +31,22 @@ std::wstring Wide(const char *s) {
 
 std::string Utf8(const std::wstring &s) { return tw::to_utf8(reinterpret_cast<const WCHAR *>(s.c_str())); }
 
+// A window whose thread has not answered within two seconds: the tool says so and ends.
+[[noreturn]] void NotAnswering(HWND w) {
+    std::fprintf(stderr, "wintool: window %p does not answer\n", static_cast<void *>(w));
+    std::exit(3);
+}
+
 std::wstring TextOf(HWND w) {
     // WM_GETTEXT crosses processes; GetWindowText does not for other programs' controls.
-    const LRESULT n = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
+    DWORD_PTR n = 0;
+    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &n)) NotAnswering(w);
     std::wstring buf(static_cast<size_t>(n) + 1, L'\0');
-    SendMessageW(w, WM_GETTEXT, static_cast<WPARAM>(n + 1), reinterpret_cast<LPARAM>(buf.data()));
-    buf.resize(static_cast<size_t>(n));
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(w, WM_GETTEXT, static_cast<WPARAM>(n + 1), reinterpret_cast<LPARAM>(buf.data()),
+                             SMTO_ABORTIFHUNG, 2000, &got))
+        NotAnswering(w);
+    buf.resize(static_cast<size_t>(got));
     return buf;
 }
 
@@ -77,7 +91,17 @@ int Usage() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main() {
+    // The arguments as the system has them in UTF-16: the C runtime's argv would pass them
+    // through the ANSI code page, which cannot hold the captions.
+    int argc = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" alone, as the scripts read them
+    std::vector<const char *> argv;
+    for (const std::string &a : args) argv.push_back(a.c_str());
     if (argc < 3) return Usage();
     const std::string cmd = argv[1];
     const std::wstring caption = Wide(argv[2]);
