@@ -86,9 +86,11 @@ class FakePin : public Object<IPin> {
 public:
     FakePin(std::string name) : name_(std::move(name)) {}
     HRESULT disconnectResult = S_OK;
+    std::function<void()> onDisconnect;  // runs after the call is logged
 
     HRESULT STDMETHODCALLTYPE Disconnect() override {
         Record(name_ + ".Disconnect");
+        if (onDisconnect) onDisconnect();
         return disconnectResult;
     }
     HRESULT STDMETHODCALLTYPE Connect(IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
@@ -156,6 +158,8 @@ public:
     }
     const std::string &name() const { return name_; }
     FakePin *pin(int i) const { return pins_[static_cast<size_t>(i)].get(); }
+    // Drops every pin after the first `keep`, as a splitter drops its outputs with its input.
+    void DropPins(size_t keep) { pins_.resize(std::min(keep, pins_.size())); }
 
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Stop() override { return S_OK; }

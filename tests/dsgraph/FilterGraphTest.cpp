@@ -701,6 +701,24 @@ TEST_F(FilterGraphTest, DisconnectFailureRaisesAndLeavesTheRestConnected) {
     fg.SetActive(false);
 }
 
+// A splitter removes its output pins when its input is disconnected: they are not visited
+// afterwards, nor held (some filters free removed pins whatever their count).
+TEST_F(FilterGraphTest, DisconnectAllLeavesPinsAFilterRemovedAlone) {
+    TFilterGraph fg(nullptr);
+    fg.SetActive(true);
+    auto split = tw::ComPtr<FakeFilter>::adopt(new FakeFilter("split", 3));
+    graph->AddFilter(split.get(), OLESTR("split"));
+    tw::ComPtr<FakePin> output = tw::ComPtr<FakePin>::addref(split->pin(1));
+    split->pin(0)->onDisconnect = [&] {
+        EXPECT_EQ(output->refs(), 2u) << "an output pin is held while the input is disconnected";
+        split->DropPins(1);
+    };
+    TakeLog();
+    fg.DisconnectAll();
+    EXPECT_EQ(TakeLog(), Calls{"split.pin0.Disconnect"});
+    fg.SetActive(false);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Event draining
 
