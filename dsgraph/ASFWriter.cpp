@@ -1,5 +1,7 @@
 #include "dsgraph/ASFWriter.h"
 
+#include "dsgraph/FilterGraph.h"
+#include "framework/Reader.h"
 #include "platform/text.h"
 #include "platform/wmsink.h"
 
@@ -200,4 +202,36 @@ void TASFWriter::AfterRemove() {
     firstPin_ = nullptr;
     secondPin_ = nullptr;
     filter_ = nullptr;
+}
+
+bool TASFWriter::ReadProperty(TReader &Reader, const std::string &Name) {
+    if (Name == "FilterGraph") {
+        Reader.ReadReference([this, &Reader](TComponent *Target) {
+            auto *graph = dynamic_cast<TFilterGraph *>(Target);
+            if (!graph) throw Reader.Error("Invalid property value: " + Target->Name() + " is no filter graph");
+            SetFilterGraph(graph);
+        });
+    } else if (Name == "Profile") {
+        const std::string v = Reader.ReadIdent();
+        int row = -1;
+        for (int i = 0; i < 27; ++i)
+            if (v == tw::ProfileNames[i]) row = i;
+        if (row < 0) throw Reader.Error("Invalid property value");
+        SetProfile(static_cast<TWMPofiles8>(row));
+    } else if (Name == "FileName") {
+        SetFileName(Reader.ReadFileName());
+    } else if (Name == "Port") {
+        SetPort(static_cast<DWORD>(Reader.ReadInteger()));
+    } else if (Name == "MaxUsers") {
+        SetMaxUsers(static_cast<DWORD>(Reader.ReadInteger()));
+    } else if (Name == "AutoIndex") {
+        SetAutoIndex(Reader.ReadBool());
+    } else if (Name == "MultiPass") {
+        SetMultiPass(Reader.ReadBool());
+    } else if (Name == "DontCompress") {
+        SetDontCompress(Reader.ReadBool());
+    } else {
+        return TComponent::ReadProperty(Reader, Name);
+    }
+    return true;
 }

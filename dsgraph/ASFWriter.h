@@ -77,6 +77,9 @@ public:
     // ---- TComponent.
     // A graph that is being destroyed is forgotten without RemoveMember.
     void Notification(TComponent *AComponent, TOperation Operation) override;
+    // Stored properties: FilterGraph (a reference), Profile (by name), FileName, Port,
+    // MaxUsers, AutoIndex, MultiPass, DontCompress.
+    bool ReadProperty(TReader &Reader, const std::string &Name) override;
 
     // ---- IUnknown: the component's own interfaces (IGraphMember, then the component base's),
     // then, while the filter is held, the filter's, its result returned unchanged. Not counted.

@@ -2,6 +2,7 @@
 
 #include "framework/Application.h"
 #include "framework/MessageWindow.h"
+#include "framework/Reader.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -231,40 +232,33 @@ HRESULT STDMETHODCALLTYPE TFilterGraph::QueryInterface(REFIID iid, void **obj) {
 
 namespace {
 template <class T>
-bool Listed(const std::unique_ptr<std::vector<T *>> &list, T *item) {
-    return list && std::find(list->begin(), list->end(), item) != list->end();
+bool Listed(const std::vector<T *> &list, T *item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
 }
 }  // namespace
 
 void TFilterGraph::AddMember(IGraphMember *Member) {
     if (!Member) return;
-    if (!members_) members_ = std::make_unique<std::vector<IGraphMember *>>();
-    members_->push_back(Member);
+    members_.push_back(Member);
     if (active_) AttachMember(Member);
 }
 
 void TFilterGraph::RemoveMember(IGraphMember *Member) {
     if (!Member) return;
-    if (members_) {
-        auto it = std::find(members_->begin(), members_->end(), Member);
-        if (it != members_->end()) members_->erase(it);
-    }
+    auto it = std::find(members_.begin(), members_.end(), Member);
+    if (it != members_.end()) members_.erase(it);
     // The filter goes whether or not the member was listed.
     if (active_) DetachMember(Member);
-    if (members_ && members_->empty()) members_.reset();
 }
 
 void TFilterGraph::AddListener(IGraphListener *Listener) {
     if (!Listener) return;
-    if (!listeners_) listeners_ = std::make_unique<std::vector<IGraphListener *>>();
-    listeners_->push_back(Listener);
+    listeners_.push_back(Listener);
 }
 
 void TFilterGraph::RemoveListener(IGraphListener *Listener) {
-    if (!listeners_) return;
-    auto it = std::find(listeners_->begin(), listeners_->end(), Listener);
-    if (it != listeners_->end()) listeners_->erase(it);
-    if (listeners_->empty()) listeners_.reset();
+    auto it = std::find(listeners_.begin(), listeners_.end(), Listener);
+    if (it != listeners_.end()) listeners_.erase(it);
 }
 
 void TFilterGraph::AttachMember(IGraphMember *Member) {
@@ -289,29 +283,27 @@ void TFilterGraph::DetachMember(IGraphMember *Member) {
 }
 
 void TFilterGraph::AttachMembers() {
-    if (!active_ || !members_) return;
-    const std::vector<IGraphMember *> snapshot = *members_;
+    if (!active_) return;
+    const std::vector<IGraphMember *> snapshot = members_;
     for (IGraphMember *m : snapshot)
         if (Listed(members_, m)) AttachMember(m);
 }
 
 void TFilterGraph::DetachMembers() {
-    if (!active_ || !members_) return;
-    const std::vector<IGraphMember *> snapshot = *members_;
+    if (!active_) return;
+    const std::vector<IGraphMember *> snapshot = members_;
     for (IGraphMember *m : snapshot)
         if (Listed(members_, m)) DetachMember(m);
 }
 
 void TFilterGraph::BroadcastEvent(LONG Event, LONG_PTR Param1, LONG_PTR Param2) {
-    if (!listeners_) return;
-    const std::vector<IGraphListener *> snapshot = *listeners_;
+    const std::vector<IGraphListener *> snapshot = listeners_;
     for (IGraphListener *l : snapshot)
         if (Listed(listeners_, l)) l->NotifyEvent(Event, Param1, Param2);
 }
 
 void TFilterGraph::BroadcastAction(TGraphAction Action, LONG Param) {
-    if (!listeners_) return;
-    const std::vector<IGraphListener *> snapshot = *listeners_;
+    const std::vector<IGraphListener *> snapshot = listeners_;
     for (IGraphListener *l : snapshot)
         if (Listed(listeners_, l)) l->NotifyAction(Action, Param);
 }
@@ -346,8 +338,19 @@ void TFilterGraph::DisconnectAll() {
     TFilterList filters(graph.get());
     for (int i = 0; i < filters.Count(); ++i) {
         tw::ComPtr<IBaseFilter> filter = filters.Items(i);
-        TPinList pins(filter.get());
-        for (int j = 0; j < pins.Count(); ++j) CheckGraphResult(pins.Items(j)->Disconnect());
+        // The pins in order, one at a time from a fresh enumeration, holding only the pin being
+        // disconnected: a filter may remove pins when one is disconnected (a splitter drops its
+        // outputs with its input), and some free them even while references to them are held.
+        for (ULONG j = 0;; ++j) {
+            tw::ComPtr<IEnumPins> pins;
+            if (FAILED(filter->EnumPins(pins.out())) || !pins) break;
+            if (j > 0 && pins->Skip(j) != S_OK) break;
+            tw::ComPtr<IPin> pin;
+            ULONG fetched = 0;
+            if (pins->Next(1, pin.out(), &fetched) != S_OK || !pin) break;
+            pins = nullptr;
+            CheckGraphResult(pin->Disconnect());
+        }
     }
 }
 
@@ -357,14 +360,12 @@ void TFilterGraph::EmptyGraph() {
     StopGraph();
     DisconnectAll();
     TFilterList filters(graph.get());
-    if (members_ && !members_->empty()) {
-        const std::vector<IGraphMember *> snapshot = *members_;
-        for (IGraphMember *m : snapshot) {
-            if (!Listed(members_, m)) continue;
-            tw::ComPtr<IBaseFilter> filter;
-            m->MemberFilter(filter.out());
-            if (filter) filters.Remove(filter.get());
-        }
+    const std::vector<IGraphMember *> snapshot = members_;
+    for (IGraphMember *m : snapshot) {
+        if (!Listed(members_, m)) continue;
+        tw::ComPtr<IBaseFilter> filter;
+        m->MemberFilter(filter.out());
+        if (filter) filters.Remove(filter.get());
     }
     for (int i = 0; i < filters.Count(); ++i) CheckGraphResult(graph->RemoveFilter(filters.Items(i).get()));
 }
@@ -504,11 +505,11 @@ void TFilterGraph::HandleGraphEvent(LONG Event, LONG_PTR Param1, LONG_PTR Param2
         break;
     case EC_DVD_DOMAIN_CHANGE:
         switch (Int(P1)) {
-        case 1: notify(OnDVDDomainFirstPlay); break;
-        case 2: notify(OnDVDDomainVideoManagerMenu); break;
-        case 3: notify(OnDVDDomainVideoTitleSetMenu); break;
-        case 4: notify(OnDVDDomainTitle); break;
-        case 5: notify(OnDVDDomainStop); break;
+        case DVD_DOMAIN_FirstPlay: notify(OnDVDDomainFirstPlay); break;
+        case DVD_DOMAIN_VideoManagerMenu: notify(OnDVDDomainVideoManagerMenu); break;
+        case DVD_DOMAIN_VideoTitleSetMenu: notify(OnDVDDomainVideoTitleSetMenu); break;
+        case DVD_DOMAIN_Title: notify(OnDVDDomainTitle); break;
+        case DVD_DOMAIN_Stop: notify(OnDVDDomainStop); break;
         default: break;
         }
         break;
@@ -548,25 +549,25 @@ void TFilterGraph::HandleGraphEvent(LONG Event, LONG_PTR Param1, LONG_PTR Param2
         break;
     case EC_DVD_ERROR:
         switch (Int(P1)) {
-        case 1: notify(OnDVDErrorUnexpected); break;
-        case 2: notify(OnDVDErrorCopyProtectFail); break;
-        case 3: notify(OnDVDErrorInvalidDVD1_0Disc); break;
-        case 4: notify(OnDVDErrorInvalidDiscRegion); break;
-        case 5: notify(OnDVDErrorLowParentalLevel); break;
-        case 6: notify(OnDVDErrorMacrovisionFail); break;
-        case 7: notify(OnDVDErrorIncompatibleSystemAndDecoderRegions); break;
-        case 8: notify(OnDVDErrorIncompatibleDiscAndDecoderRegions); break;
+        case DVD_ERROR_Unexpected: notify(OnDVDErrorUnexpected); break;
+        case DVD_ERROR_CopyProtectFail: notify(OnDVDErrorCopyProtectFail); break;
+        case DVD_ERROR_InvalidDVD1_0Disc: notify(OnDVDErrorInvalidDVD1_0Disc); break;
+        case DVD_ERROR_InvalidDiscRegion: notify(OnDVDErrorInvalidDiscRegion); break;
+        case DVD_ERROR_LowParentalLevel: notify(OnDVDErrorLowParentalLevel); break;
+        case DVD_ERROR_MacrovisionFail: notify(OnDVDErrorMacrovisionFail); break;
+        case DVD_ERROR_IncompatibleSystemAndDecoderRegions: notify(OnDVDErrorIncompatibleSystemAndDecoderRegions); break;
+        case DVD_ERROR_IncompatibleDiscAndDecoderRegions: notify(OnDVDErrorIncompatibleDiscAndDecoderRegions); break;
         default: break;
         }
         break;
     case EC_DVD_WARNING:
         switch (Int(P1)) {
-        case 1: notify(OnDVDWarningInvalidDVD1_0Disc); break;
-        case 2: notify(OnDVDWarningFormatNotSupported); break;
-        case 3: notify(OnDVDWarningIllegalNavCommand); break;
-        case 4: notify(OnDVDWarningOpen); break;
-        case 5: notify(OnDVDWarningSeek); break;
-        case 6: notify(OnDVDWarningRead); break;
+        case DVD_WARNING_InvalidDVD1_0Disc: notify(OnDVDWarningInvalidDVD1_0Disc); break;
+        case DVD_WARNING_FormatNotSupported: notify(OnDVDWarningFormatNotSupported); break;
+        case DVD_WARNING_IllegalNavCommand: notify(OnDVDWarningIllegalNavCommand); break;
+        case DVD_WARNING_Open: notify(OnDVDWarningOpen); break;
+        case DVD_WARNING_Seek: notify(OnDVDWarningSeek); break;
+        case DVD_WARNING_Read: notify(OnDVDWarningRead); break;
         default: break;
         }
         break;
@@ -620,4 +621,27 @@ void TFilterGraph::HandleGraphEvent(LONG Event, LONG_PTR Param1, LONG_PTR Param2
     default:
         break;
     }
+}
+
+bool TFilterGraph::ReadProperty(TReader &Reader, const std::string &Name) {
+    if (Name == "Mode") {
+        const std::string v = Reader.ReadIdent();
+        if (v == "gmNormal") SetMode(gmNormal);
+        else if (v == "gmCapture") SetMode(gmCapture);
+        else if (v == "gmDVD") SetMode(gmDVD);
+        else throw Reader.Error("Invalid property value");
+    } else if (Name == "GraphEdit") {
+        SetGraphEdit(Reader.ReadBool());
+    } else if (Name == "AutoCreate") {
+        SetAutoCreate(Reader.ReadBool());
+    } else if (Name == "LogFile") {
+        SetLogFile(Reader.ReadFileName());
+    } else if (Name == "OnActivate") {
+        OnActivate = Reader.ReadMethod<TNotifyEvent>();
+    } else if (Name == "OnDSEvent") {
+        OnDSEvent = Reader.ReadMethod<TOnDSEvent>();
+    } else {
+        return TComponent::ReadProperty(Reader, Name);
+    }
+    return true;
 }

@@ -179,8 +179,8 @@ public:
     void RemoveMember(IGraphMember *Member);   // active: the filter is removed at once
     void AddListener(IGraphListener *Listener);
     void RemoveListener(IGraphListener *Listener);
-    int MemberCount() const { return members_ ? static_cast<int>(members_->size()) : 0; }
-    int ListenerCount() const { return listeners_ ? static_cast<int>(listeners_->size()) : 0; }
+    int MemberCount() const { return static_cast<int>(members_.size()); }
+    int ListenerCount() const { return static_cast<int>(listeners_.size()); }
 
     // ---- Graph control. Failed platform results raise EDirectShowException.
     bool RunGraph();   // true when Run succeeded (S_FALSE included); false when inactive
@@ -199,6 +199,8 @@ public:
 
     // Activates when AutoCreate is set outside design mode.
     void Loaded() override;
+    // Stored properties: Mode, GraphEdit, AutoCreate, LogFile, and the events by handler name.
+    bool ReadProperty(TReader &Reader, const std::string &Name) override;
 
     HWND NotifyWindow() const { return notifyWindow_; }
 
@@ -235,6 +237,6 @@ private:
     std::unique_ptr<LogStream> logStream_;
 
     // Uncounted: members and listeners are components whose owner governs their lifetime.
-    std::unique_ptr<std::vector<IGraphMember *>> members_;
-    std::unique_ptr<std::vector<IGraphListener *>> listeners_;
+    std::vector<IGraphMember *> members_;
+    std::vector<IGraphListener *> listeners_;
 };

@@ -42,5 +42,12 @@ void TApplication::HandleException(TObject *Sender) {
             // The report itself failed: fall back to stderr so the original is not lost.
         }
     }
+    if (boxReport_) {
+        try {
+            boxReport_(text);
+            return;
+        } catch (...) {
+        }
+    }
     std::fprintf(stderr, "%s: %s\n", title_.c_str(), text.c_str());
 }

@@ -1,8 +1,12 @@
-// The application object: its title and the standard error report.
+// The application object: its title, its forms and message loop, and the standard error
+// report.
 //
 // An exception that leaves a handler of the user interface does not end the program: whoever
-// catches it (the message loop, a hidden window's procedure) calls HandleException, which
-// reports it and lets the program go on.
+// catches it (the message loop, a control's event, a hidden window's procedure) calls
+// HandleException, which reports it and lets the program go on.
+//
+// Initialize, CreateForm, Run, Done, MessageBox and ShowException need the window framework
+// (library tw_forms); programs without a window use the title and HandleException alone.
 #pragma once
 
 #include "framework/Component.h"
@@ -11,9 +15,37 @@
 #include <functional>
 #include <string>
 
+class TForm;
+
 class TApplication : public TComponent {
 public:
     explicit TApplication(TComponent *AOwner = nullptr);
+
+    // Initialises COM for this thread as a single-threaded apartment (remembering whether that
+    // succeeded), prepares the native toolkit, and makes the standard error report the modal
+    // box of ShowException.
+    void Initialize();
+    // Creates a form owned by the application; the first one becomes the main form.
+    template <class T>
+    void CreateForm(T *&Reference) {
+        Reference = new T(this);
+        if (!mainForm_) mainForm_ = Reference;
+    }
+    TForm *MainForm() const { return mainForm_; }
+    // Shows the main form and runs the message loop until it closes. An exception leaving a
+    // handler is reported and the loop goes on.
+    void Run();
+    // Ends the loop of Run.
+    void Terminate();
+    // The end: destroys the forms and components the application owns, then uninitialises
+    // COM if Initialize initialised it.
+    void Done();
+
+    // A modal box owned by the main form: Text, Caption, the platform's MB_ flags; returns
+    // IDOK, IDCANCEL, ...
+    int MessageBox(const std::string &Text, const std::string &Caption, unsigned Flags);
+    // The standard error report: captioned with Title, error icon, OK, the message as given.
+    void ShowException(const std::string &Message);
 
     const std::string &Title() const { return title_; }
     void SetTitle(const std::string &Value) { title_ = Value; }
@@ -34,6 +66,10 @@ public:
 
 private:
     std::string title_;
+    TForm *mainForm_ = nullptr;  // owned as a component of the application
+    bool comInitialized_ = false;
+    // The modal report, once Initialize has prepared the window framework.
+    std::function<void(const std::string &Message)> boxReport_;
 };
 
 // The program's application object; exists from static initialisation to the end.

@@ -86,3 +86,15 @@ HRESULT STDMETHODCALLTYPE TComponent::QueryInterface(REFIID iid, void **obj) {
 
 ULONG STDMETHODCALLTYPE TComponent::AddRef() { return static_cast<ULONG>(-1); }
 ULONG STDMETHODCALLTYPE TComponent::Release() { return static_cast<ULONG>(-1); }
+
+bool TComponent::ReadProperty(TReader &, const std::string &) { return false; }
+
+std::any TComponent::MethodAddress(const std::string &) { return {}; }
+
+void TComponent::SetParentComponent(TComponent *) {}
+
+TComponent *TComponent::FindComponent(const std::string &AName) const {
+    for (TComponent *c : components_)
+        if (c->Name() == AName) return c;
+    return nullptr;
+}

@@ -12,6 +12,7 @@
 
 #include "platform/com.h"
 
+#include <any>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ public:
 enum TOperation { opInsert, opRemove };
 
 class TComponent;
+class TReader;
 
 // {E28B1858-EC86-4559-8FCD-6B4F824151ED}: the component behind an interface reference.
 struct IInterfaceComponentReference : public IUnknown {
@@ -54,6 +56,8 @@ public:
     TComponent *Owner() const { return owner_; }
     int ComponentCount() const { return static_cast<int>(components_.size()); }
     TComponent *Components(int Index) const;  // nullptr when out of range
+    // The owned component of that name, or nullptr.
+    TComponent *FindComponent(const std::string &AName) const;
 
     const std::string &Name() const { return name_; }
     void SetName(const std::string &Value) { name_ = Value; }
@@ -66,6 +70,19 @@ public:
 
     // The end of the loading phase: called once, after the stored properties are set.
     virtual void Loaded();
+    bool Loading() const { return loading_; }
+    void SetLoading(bool Value) { loading_ = Value; }
+
+    // Reads one stored property (Name, possibly dotted: "Font.Height") from the reader's
+    // current value. False when the class has no such property; a derived class asks its
+    // base for the names it does not know.
+    virtual bool ReadProperty(TReader &Reader, const std::string &Name);
+    // The handler a stored description names (OnClick = Button1Click), as the root component
+    // publishes it: a std::function of the event's type, or empty when there is none.
+    virtual std::any MethodAddress(const std::string &Name);
+    // The component a stored description places this one inside (a control's form).
+    // Non-visual components have none and ignore it.
+    virtual void SetParentComponent(TComponent *Value);
     // A component of the same owner (or an owned one) was inserted or is being removed.
     virtual void Notification(TComponent *AComponent, TOperation Operation);
 
@@ -95,4 +112,5 @@ private:
     std::string name_;
     bool designing_ = false;
     bool destroying_ = false;
+    bool loading_ = false;
 };

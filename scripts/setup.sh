@@ -50,9 +50,9 @@ test_packages=(
   googletest libgtest-dev
   g++-mingw-w64-i686
   wine fonts-wine
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick libx11-dev
   vlc-bin vlc-plugin-base
-  shellcheck clang libclang-rt-dev llvm
+  shellcheck clang libclang-rt-dev llvm python3
 )
 # Wine's 32-bit part. Without the GStreamer plugins every RenderFile under Wine fails, and they
 # are only recommends of wine32. These need the i386 architecture and its indexes.

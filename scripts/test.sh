@@ -13,6 +13,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/lib/session.sh
+. "$root/scripts/lib/session.sh"
 cd "$root"
 
 targets=()
@@ -84,18 +86,7 @@ fi
 
 # One X server for the whole run; Wine must be started after it (a wineserver started with no
 # DISPLAY breaks window creation for every later program).
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/displayfd" \
-  </dev/null >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display_number=
-read -r -t 20 display_number <"$work/displayfd" || true
-if [ -z "$display_number" ]; then
-  echo "test.sh: Xvfb did not start:" >&2
-  cat "$work/xvfb.log" >&2
-  exit 1
-fi
-export DISPLAY=":$display_number"
+start_xvfb "$work" || exit 1
 
 want() { local t; for t in "${targets[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
 
@@ -113,7 +104,7 @@ status=0
 build() {  # build PRESET -> 0 if configured and built
   local preset=$1
   echo "==== configure and build: $preset"
-  if cmake --preset "$preset" </dev/null && cmake --build --preset "$preset" -j"$jobs" </dev/null; then
+  if cmake --preset "$preset" -DTW_BUILD_TESTS=ON </dev/null && cmake --build --preset "$preset" -j"$jobs" </dev/null; then
     return 0
   fi
   return 1
@@ -152,16 +143,7 @@ start_wine_session() {
     cat "$work/wineboot.log" >&2
     return 1
   fi
-  # Keep one wineserver for the whole suite, and start Wine's own helper processes now, with
-  # no pipes of ours to inherit.
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /c exit </dev/null >/dev/null 2>&1
-  # The dialogs' typeface, mapped to the installed CJK font; Wine draws captions itself since
-  # there is no window manager.
-  local key='HKCU\Software\Wine\Fonts\Replacements'
-  wine reg add "$key" /v SimSun /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
-  LANG=C.UTF-8 wine reg add "$key" /v '宋体' /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
+  wine_start_session
 }
 
 if want linux; then

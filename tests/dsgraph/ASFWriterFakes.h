@@ -54,7 +54,7 @@ public:
     }
 
 protected:
-    void *Find(REFIID riid) override {
+    void *GetInterface(REFIID riid) override {
         if (void *p = answer<IWMWriterAdvanced2>(riid)) return p;
         return answer<IWMWriterAdvanced, IWMWriterAdvanced2>(riid);
     }
@@ -105,7 +105,7 @@ public:
     }
 
 protected:
-    void *Find(REFIID riid) override {
+    void *GetInterface(REFIID riid) override {
         if (void *p = answer<IWMWriterNetworkSink>(riid)) return p;
         return answer<IWMWriterSink, IWMWriterNetworkSink>(riid);
     }
@@ -198,7 +198,7 @@ public:
     }
 
 protected:
-    void *Find(REFIID riid) override {
+    void *GetInterface(REFIID riid) override {
         if (setup_.config) {
             if (void *p = answer<IConfigAsfWriter, IConfigAsfWriter2>(riid)) return p;
             if (setup_.config2)
@@ -208,7 +208,7 @@ protected:
         if (void *p = answer<IFileSinkFilter, IFileSinkFilter2>(riid)) return p;
         if (setup_.services)
             if (void *p = answer<IServiceProvider>(riid)) return p;
-        return FakeFilterT::Find(riid);
+        return FakeFilterT::GetInterface(riid);
     }
 
 private:
@@ -242,7 +242,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 protected:
-    void *Find(REFIID riid) override { return answer<IClassFactory>(riid); }
+    void *GetInterface(REFIID riid) override { return answer<IClassFactory>(riid); }
 
 private:
     CallLog *log_;

@@ -33,7 +33,7 @@ protected:
         });
         ASSERT_EQ(graphReg_->hr, S_OK);
         factory = new FakeAsfFactory(&log);
-        ASSERT_EQ(CoRegisterClassObject(CLSID_WMAsfWriter, factory->unknown(), CLSCTX_INPROC_SERVER,
+        ASSERT_EQ(CoRegisterClassObject(CLSID_WMAsfWriter, factory->identity(), CLSCTX_INPROC_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie_),
                   S_OK);
         owner = std::make_unique<TComponent>(nullptr);

@@ -21,7 +21,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         factory = new FakeAsfFactory(&log);
-        ASSERT_EQ(CoRegisterClassObject(CLSID_WMAsfWriter, factory->unknown(), CLSCTX_INPROC_SERVER,
+        ASSERT_EQ(CoRegisterClassObject(CLSID_WMAsfWriter, factory->identity(), CLSCTX_INPROC_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie_),
                   S_OK);
         writer = new TASFWriter(nullptr);

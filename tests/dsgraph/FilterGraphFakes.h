@@ -5,6 +5,7 @@
 #pragma once
 
 #include "dsgraph/FilterGraph.h"
+#include "platform/comobject.h"
 #include "platform/comptr.h"
 #include "platform/directshow.h"
 #include "platform/text.h"
@@ -29,40 +30,14 @@ int &LiveFakes();
 
 std::string Hex(uint32_t v);
 
-// ---- A COM object: IUnknown once, identity through Primary, counted in LiveFakes.
-template <class Primary, class... Others>
-class Object : public Primary, public Others... {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        void *p = IsEqualGUID(iid, tw::iid_of<IUnknown>()) ? static_cast<IUnknown *>(static_cast<Primary *>(this))
-                                                            : Find(iid);
-        if (!p) return E_NOINTERFACE;
-        AddRef();
-        *ppv = p;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    ULONG Refs() const { return refs_; }
-
-protected:
-    Object() { ++LiveFakes(); }
-    virtual ~Object() { --LiveFakes(); }
-    virtual void *Find(REFIID iid) = 0;
-    template <class I, class Via = I>
-    void *Answer(REFIID iid) {
-        return IsEqualGUID(iid, tw::iid_of<I>()) ? static_cast<I *>(static_cast<Via *>(this)) : nullptr;
-    }
-
-private:
-    std::atomic<ULONG> refs_{1};
+// ---- A COM object: the platform's counted object, counted in LiveFakes.
+struct LiveFake {
+    LiveFake() { ++LiveFakes(); }
+    LiveFake(const LiveFake &) { ++LiveFakes(); }
+    ~LiveFake() { --LiveFakes(); }
 };
+template <class Primary, class... Others>
+using Object = tw::CountedObject<LiveFake, Primary, Others...>;
 
 // ---- Stubs: every method E_NOTIMPL; fakes override what they use.
 #define TW_DISPATCH_STUBS                                                                                    \
@@ -101,7 +76,7 @@ struct MediaSeekingStub : IMediaSeeking {
 // An object answering IMediaSeeking alone: the interface a builder offers in the precedence tests.
 class FakeSeeking : public Object<MediaSeekingStub> {
 protected:
-    void *Find(REFIID iid) override { return Answer<IMediaSeeking>(iid); }
+    void *GetInterface(REFIID iid) override { return answer<IMediaSeeking>(iid); }
 };
 
 // ---- Filters and pins.
@@ -111,9 +86,11 @@ class FakePin : public Object<IPin> {
 public:
     FakePin(std::string name) : name_(std::move(name)) {}
     HRESULT disconnectResult = S_OK;
+    std::function<void()> onDisconnect;  // runs after the call is logged
 
     HRESULT STDMETHODCALLTYPE Disconnect() override {
         Record(name_ + ".Disconnect");
+        if (onDisconnect) onDisconnect();
         return disconnectResult;
     }
     HRESULT STDMETHODCALLTYPE Connect(IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
@@ -135,7 +112,7 @@ public:
     HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID iid) override { return Answer<IPin>(iid); }
+    void *GetInterface(REFIID iid) override { return answer<IPin>(iid); }
 
 private:
     std::string name_;
@@ -165,7 +142,7 @@ public:
     HRESULT STDMETHODCALLTYPE Clone(Enum **) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID iid) override { return this->template Answer<Enum>(iid); }
+    void *GetInterface(REFIID iid) override { return this->template answer<Enum>(iid); }
 
 private:
     std::vector<tw::ComPtr<Item>> items_;
@@ -181,6 +158,8 @@ public:
     }
     const std::string &name() const { return name_; }
     FakePin *pin(int i) const { return pins_[static_cast<size_t>(i)].get(); }
+    // Drops every pin after the first `keep`, as a splitter drops its outputs with its input.
+    void DropPins(size_t keep) { pins_.resize(std::min(keep, pins_.size())); }
 
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Stop() override { return S_OK; }
@@ -208,10 +187,10 @@ public:
     HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID iid) override {
-        if (auto p = Answer<IBaseFilter>(iid)) return p;
-        if (auto p = Answer<IMediaFilter, IBaseFilter>(iid)) return p;
-        return Answer<IPersist, IBaseFilter>(iid);
+    void *GetInterface(REFIID iid) override {
+        if (auto p = answer<IBaseFilter>(iid)) return p;
+        if (auto p = answer<IMediaFilter, IBaseFilter>(iid)) return p;
+        return answer<IPersist, IBaseFilter>(iid);
     }
 
 private:
@@ -382,17 +361,39 @@ public:
         *f = notifyFlags;
         return S_OK;
     }
+    // IMediaSeeking: the positions a test sets; seeks are recorded and move them.
+    LONGLONG duration = 0, current = 0, stop = 0;
+    HRESULT durationResult = S_OK, currentResult = S_OK;
+    HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG *d) override {
+        if (SUCCEEDED(durationResult)) *d = duration;
+        return durationResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG *c) override {
+        if (SUCCEEDED(currentResult)) *c = current;
+        return currentResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG *s) override {
+        *s = stop;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG *cur, DWORD curFlags, LONGLONG *st, DWORD stopFlags) override {
+        Record("seek.SetPositions(" + std::to_string(*cur) + ", " + std::to_string(curFlags) + ", " +
+               std::to_string(*st) + ", " + std::to_string(stopFlags) + ")");
+        if (curFlags == AM_SEEKING_AbsolutePositioning) current = *cur;
+        if (stopFlags == AM_SEEKING_AbsolutePositioning) stop = *st;
+        return S_OK;
+    }
 
 protected:
     ~FakeGraph() override { Record("~graph"); }
-    void *Find(REFIID iid) override {
-        if (auto p = Answer<IFilterGraph2>(iid)) return p;
-        if (auto p = Answer<IGraphBuilder, IFilterGraph2>(iid)) return p;
-        if (auto p = Answer<IFilterGraph, IFilterGraph2>(iid)) return p;
-        if (auto p = Answer<IMediaControl>(iid)) return p;
-        if (auto p = Answer<IMediaEventEx>(iid)) return p;
-        if (auto p = Answer<IMediaEvent, IMediaEventEx>(iid)) return p;
-        return Answer<IMediaSeeking, MediaSeekingStub>(iid);
+    void *GetInterface(REFIID iid) override {
+        if (auto p = answer<IFilterGraph2>(iid)) return p;
+        if (auto p = answer<IGraphBuilder, IFilterGraph2>(iid)) return p;
+        if (auto p = answer<IFilterGraph, IFilterGraph2>(iid)) return p;
+        if (auto p = answer<IMediaControl>(iid)) return p;
+        if (auto p = answer<IMediaEventEx>(iid)) return p;
+        if (auto p = answer<IMediaEvent, IMediaEventEx>(iid)) return p;
+        return answer<IMediaSeeking, MediaSeekingStub>(iid);
     }
 
 private:
@@ -447,12 +448,12 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **ppv) override {
         if (ppv && seeking && IsEqualGUID(iid, IID_IMediaSeeking)) return seeking->QueryInterface(iid, ppv);
-        return Object::QueryInterface(iid, ppv);
+        return Object<ICaptureGraphBuilder2>::QueryInterface(iid, ppv);
     }
 
 protected:
     ~FakeCaptureBuilder() override { Record("~capture"); }
-    void *Find(REFIID iid) override { return Answer<ICaptureGraphBuilder2>(iid); }
+    void *GetInterface(REFIID iid) override { return answer<ICaptureGraphBuilder2>(iid); }
 };
 
 // ---- IDvdInfo2 with the two language queries.
@@ -526,7 +527,7 @@ public:
     HRESULT STDMETHODCALLTYPE IsSubpictureStreamEnabled(ULONG, BOOL *) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID iid) override { return Answer<IDvdInfo2>(iid); }
+    void *GetInterface(REFIID iid) override { return answer<IDvdInfo2>(iid); }
 };
 
 // ---- The DVD graph builder: makes its graph on first GetFiltergraph and keeps it.
@@ -558,7 +559,7 @@ public:
 
 protected:
     ~FakeDvdBuilder() override { Record("~dvd"); }
-    void *Find(REFIID iid) override { return Answer<IDvdGraphBuilder>(iid); }
+    void *GetInterface(REFIID iid) override { return answer<IDvdGraphBuilder>(iid); }
 };
 
 // ---- A class factory whose CreateInstance is a callable (or refuses with a result).
@@ -573,7 +574,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 protected:
-    void *Find(REFIID iid) override { return Answer<IClassFactory>(iid); }
+    void *GetInterface(REFIID iid) override { return answer<IClassFactory>(iid); }
 
 private:
     std::function<HRESULT(REFIID, void **)> create_;

@@ -118,7 +118,7 @@ TEST_F(FilterGraphTest, NormalModeActivatesAndDeactivatesInOrder) {
     FakeListener l("L");
     TFilterGraph fg(nullptr);
     const int liveBefore = Live();
-    const ULONG filterRefs = a.filter->Refs();
+    const ULONG filterRefs = a.filter->refs();
     fg.AddMember(&a);
     fg.AddListener(&l);
     fg.OnActivate = [](TObject *) { Record("OnActivate"); };
@@ -146,7 +146,7 @@ TEST_F(FilterGraphTest, NormalModeActivatesAndDeactivatesInOrder) {
     fg.SetActive(false);  // already inactive: nothing
     EXPECT_EQ(TakeLog(), Calls{});
     EXPECT_EQ(Live(), liveBefore);
-    EXPECT_EQ(a.filter->Refs(), filterRefs);
+    EXPECT_EQ(a.filter->refs(), filterRefs);
 }
 
 TEST_F(FilterGraphTest, CaptureModeGivesTheNewGraphToTheCaptureBuilder) {
@@ -350,13 +350,13 @@ TEST_F(FilterGraphTest, InactiveComponentAnswersOnlyForItself) {
 TEST_F(FilterGraphTest, ActiveComponentStandsInForItsGraph) {
     TFilterGraph fg(nullptr);
     fg.SetActive(true);
-    const ULONG refs = graph->Refs();
+    const ULONG refs = graph->refs();
     tw::ComPtr<IMediaControl> control;
     ASSERT_EQ(fg.QueryInterface(IID_IMediaControl, control.out_void()), S_OK);
     EXPECT_EQ(control.get(), static_cast<IMediaControl *>(graph));
-    EXPECT_EQ(graph->Refs(), refs + 1);  // counted by the graph, for the caller to release
+    EXPECT_EQ(graph->refs(), refs + 1);  // counted by the graph, for the caller to release
     control = nullptr;
-    EXPECT_EQ(graph->Refs(), refs);
+    EXPECT_EQ(graph->refs(), refs);
     // IUnknown stays the component's own identity.
     void *p = nullptr;
     ASSERT_EQ(fg.QueryInterface(tw::iid_of<IUnknown>(), &p), S_OK);
@@ -701,6 +701,24 @@ TEST_F(FilterGraphTest, DisconnectFailureRaisesAndLeavesTheRestConnected) {
     fg.SetActive(false);
 }
 
+// A splitter removes its output pins when its input is disconnected: they are not visited
+// afterwards, nor held (some filters free removed pins whatever their count).
+TEST_F(FilterGraphTest, DisconnectAllLeavesPinsAFilterRemovedAlone) {
+    TFilterGraph fg(nullptr);
+    fg.SetActive(true);
+    auto split = tw::ComPtr<FakeFilter>::adopt(new FakeFilter("split", 3));
+    graph->AddFilter(split.get(), OLESTR("split"));
+    tw::ComPtr<FakePin> output = tw::ComPtr<FakePin>::addref(split->pin(1));
+    split->pin(0)->onDisconnect = [&] {
+        EXPECT_EQ(output->refs(), 2u) << "an output pin is held while the input is disconnected";
+        split->DropPins(1);
+    };
+    TakeLog();
+    fg.DisconnectAll();
+    EXPECT_EQ(TakeLog(), Calls{"split.pin0.Disconnect"});
+    fg.SetActive(false);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Event draining
 
@@ -823,7 +841,7 @@ TEST_F(FilterGraphTest, StreamLanguageEventsNameTheLanguageOfTheStream) {
     dvd->info = tw::ComPtr<FakeDvdInfo>::adopt(new FakeDvdInfo);
     dvd->info->audioLcid = 0x0409;
     dvd->info->subpictureLcid = 0x0407;
-    const ULONG infoRefs = dvd->info->Refs();
+    const ULONG infoRefs = dvd->info->refs();
     std::vector<std::string> got;
     fg.OnDVDAudioStreamChange = [&](TObject *s, int32_t stream, int32_t lcid, const std::string &lang) {
         EXPECT_EQ(s, &fg);
@@ -838,7 +856,7 @@ TEST_F(FilterGraphTest, StreamLanguageEventsNameTheLanguageOfTheStream) {
     EXPECT_EQ(got, (Calls{"audio 2 0x409 English", "sub 1 0x407 German"}));
     EXPECT_EQ(TakeLog(), (Calls{"dvd.GetDvdInterface", "dvdinfo.GetAudioLanguage(2)", "dvd.GetDvdInterface",
                                 "dvdinfo.GetSubpictureLanguage(1)"}));
-    EXPECT_EQ(dvd->info->Refs(), infoRefs);
+    EXPECT_EQ(dvd->info->refs(), infoRefs);
 
     // A failed language query raises, with IDvdInfo2 released.
     dvd->info->languageResult = E_FAIL;
@@ -850,7 +868,7 @@ TEST_F(FilterGraphTest, StreamLanguageEventsNameTheLanguageOfTheStream) {
         EXPECT_EQ(e.ResultCode(), E_FAIL);
     }
     EXPECT_TRUE(got.empty());
-    EXPECT_EQ(dvd->info->Refs(), infoRefs);
+    EXPECT_EQ(dvd->info->refs(), infoRefs);
 
     // With the handler unassigned nothing is queried at all.
     fg.OnDVDAudioStreamChange = nullptr;

@@ -70,7 +70,7 @@ TEST_F(ListTest, FilterListIsTheGraphsFiltersInOrder) {
             EXPECT_EQ(item.get(), static_cast<IBaseFilter *>(f[i]));
             EXPECT_EQ(f[i]->refs(), 3u) << "Items hands out a new reference";
         }
-        EXPECT_EQ(list.IndexOf(f[2]->unknown()), 2);
+        EXPECT_EQ(list.IndexOf(f[2]->identity()), 2);
     }
     for (auto *p : f) EXPECT_EQ(p->refs(), 1u);
 }
@@ -221,7 +221,7 @@ public:
     int *sink = nullptr;
 
 protected:
-    void *Find(REFIID) override { return nullptr; }
+    void *GetInterface(REFIID) override { return nullptr; }
     void OnFinalRelease() override {
         if (sink) *sink = list_->Count();  // would deadlock if the list released under its lock
     }
@@ -236,13 +236,13 @@ TEST_F(ListTest, ReleaseRunsOutsideTheListsLock) {
     for (int how = 0; how < 3; ++how) {
         auto *r = new Reentrant(&list);
         r->sink = &seen;
-        list.Add(r->unknown());
-        list.Add(r->unknown());
+        list.Add(r->identity());
+        list.Add(r->identity());
         r->Release();
         seen = -1;
         if (how == 0) {
-            list.Remove(r->unknown());
-            list.Remove(r->unknown());
+            list.Remove(r->identity());
+            list.Remove(r->identity());
             EXPECT_EQ(seen, 0);
         } else if (how == 1) {
             list.Delete(1);

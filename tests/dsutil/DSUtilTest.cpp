@@ -78,7 +78,7 @@ TEST(CheckGraphResult, MessageKeepsTextLiterally) {
 // A graph stand-in: any counted object will do for the table.
 class FakeGraphObject : public tw::test::Fake<IUnknown> {
 protected:
-    void *Find(REFIID) override { return nullptr; }
+    void *GetInterface(REFIID) override { return nullptr; }
 };
 
 std::vector<std::string> running_names() {
@@ -121,10 +121,10 @@ TEST(RotGraphName, FullPointerWidthAndUppercasePid) {
 TEST_F(RotTest, RegisterNamesGraphAndRevokeRemovesIt) {
     auto *graph = new FakeGraphObject;
     const ULONG before = graph->refs();
-    const std::string expected = "!" + tw::RotGraphName(graph->unknown(), GetCurrentProcessId());
+    const std::string expected = "!" + tw::RotGraphName(graph->identity(), GetCurrentProcessId());
 
     DWORD cookie = 0;
-    ASSERT_EQ(RotRegisterGraph(graph->unknown(), cookie), S_OK);
+    ASSERT_EQ(RotRegisterGraph(graph->identity(), cookie), S_OK);
     EXPECT_NE(cookie, 0u);
     std::vector<std::string> names = running_names();
     EXPECT_EQ(std::count(names.begin(), names.end(), expected), 1) << expected;
@@ -138,7 +138,7 @@ TEST_F(RotTest, RegisterNamesGraphAndRevokeRemovesIt) {
         EXPECT_EQ(table->IsRunning(moniker.get()), S_OK);
         ComPtr<IUnknown> object;
         ASSERT_EQ(table->GetObject(moniker.get(), object.out()), S_OK);
-        EXPECT_EQ(object.get(), graph->unknown());
+        EXPECT_EQ(object.get(), graph->identity());
     }
 
     EXPECT_EQ(RotRevokeGraph(cookie), S_OK);
@@ -153,8 +153,8 @@ TEST_F(RotTest, RegisterNamesGraphAndRevokeRemovesIt) {
 TEST_F(RotTest, SecondRegistrationOfSameGraphIsReportedAndRevokedSeparately) {
     auto *graph = new FakeGraphObject;
     DWORD first = 0, second = 0;
-    ASSERT_EQ(RotRegisterGraph(graph->unknown(), first), S_OK);
-    EXPECT_EQ(RotRegisterGraph(graph->unknown(), second), MK_S_MONIKERALREADYREGISTERED);
+    ASSERT_EQ(RotRegisterGraph(graph->identity(), first), S_OK);
+    EXPECT_EQ(RotRegisterGraph(graph->identity(), second), MK_S_MONIKERALREADYREGISTERED);
     EXPECT_NE(second, 0u);
     EXPECT_NE(first, second);
     EXPECT_EQ(RotRevokeGraph(first), S_OK);
@@ -167,8 +167,8 @@ TEST_F(RotTest, TwoGraphsGetTwoNames) {
     auto *a = new FakeGraphObject;
     auto *b = new FakeGraphObject;
     DWORD ca = 0, cb = 0;
-    ASSERT_EQ(RotRegisterGraph(a->unknown(), ca), S_OK);
-    ASSERT_EQ(RotRegisterGraph(b->unknown(), cb), S_OK);  // not "already registered"
+    ASSERT_EQ(RotRegisterGraph(a->identity(), ca), S_OK);
+    ASSERT_EQ(RotRegisterGraph(b->identity(), cb), S_OK);  // not "already registered"
     EXPECT_EQ(RotRevokeGraph(cb), S_OK);
     EXPECT_EQ(RotRevokeGraph(ca), S_OK);
     a->Release();

@@ -57,7 +57,7 @@ public:
     HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID riid) override { return answer<IPin>(riid); }
+    void *GetInterface(REFIID riid) override { return answer<IPin>(riid); }
     void OnRelease() override {
         if (log_ && log_releases) log_->add(name_ + ".Release");
     }
@@ -97,7 +97,7 @@ public:
     HRESULT STDMETHODCALLTYPE Clone(Enum **) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID riid) override { return this->template answer<Enum>(riid); }
+    void *GetInterface(REFIID riid) override { return this->template answer<Enum>(riid); }
     void OnFinalRelease() override {
         if (log_) log_->add("enumerator freed");
     }
@@ -170,7 +170,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *) override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID riid) override {
+    void *GetInterface(REFIID riid) override {
         if (void *p = this->template answer<IBaseFilter>(riid)) return p;
         if (void *p = this->template answer<IMediaFilter, IBaseFilter>(riid)) return p;
         return this->template answer<IPersist, IBaseFilter>(riid);
@@ -232,7 +232,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() override { return E_NOTIMPL; }
 
 protected:
-    void *Find(REFIID riid) override { return answer<IFilterGraph>(riid); }
+    void *GetInterface(REFIID riid) override { return answer<IFilterGraph>(riid); }
 
 private:
     CallLog *log_;

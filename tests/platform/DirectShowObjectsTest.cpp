@@ -5,6 +5,8 @@
 #include "platform/comptr.h"
 #include "platform/directshow.h"
 
+#include "tests/support/HResultChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,39 +19,6 @@ namespace {
 using tw::ComPtr;
 using tw::ref_count;
 
-std::string hr_text(HRESULT hr) {
-    static const struct {
-        HRESULT hr;
-        const char *name;
-    } names[] = {
-        {S_OK, "S_OK"},
-        {S_FALSE, "S_FALSE"},
-        {E_NOINTERFACE, "E_NOINTERFACE"},
-        {E_POINTER, "E_POINTER"},
-        {E_UNEXPECTED, "E_UNEXPECTED"},
-        {E_NOTIMPL, "E_NOTIMPL"},
-        {E_INVALIDARG, "E_INVALIDARG"},
-        {E_FAIL, "E_FAIL"},
-        {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
-        {VFW_E_NOT_FOUND, "VFW_E_NOT_FOUND"},
-        {VFW_S_DUPLICATE_NAME, "VFW_S_DUPLICATE_NAME"},
-        {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)"},
-    };
-    for (const auto &n : names)
-        if (n.hr == hr) return n.name;
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", unsigned(hr));
-    return buf;
-}
-
-::testing::AssertionResult hr_equal(const char *expected_expr, const char *actual_expr, HRESULT expected,
-                                    HRESULT actual) {
-    if (expected == actual) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << actual_expr << " gave " << hr_text(actual) << ", expected "
-                                         << hr_text(expected) << " (" << expected_expr << ")";
-}
-#define EXPECT_HR(expected, actual) EXPECT_PRED_FORMAT2(hr_equal, expected, actual)
-#define ASSERT_HR(expected, actual) ASSERT_PRED_FORMAT2(hr_equal, expected, actual)
 
 // COM for the calling thread, for the span of one test.
 class ComTest : public ::testing::Test {

@@ -89,7 +89,7 @@ public:
         if (props->cbAlign <= 0) props->cbAlign = 1;
     }
     MediaType mt_;
-    StreamThread thread;
+    std::jthread thread;
 };
 
 class TestSource final : public BaseFilter<> {
@@ -102,30 +102,30 @@ public:
 protected:
     HRESULT OnPause(FILTER_STATE previous) override {
         if (previous != State_Stopped) return S_OK;
-        if (video_ && video_->is_connected()) video_->thread.start([this] { run_video(); });
-        if (audio_ && audio_->is_connected()) audio_->thread.start([this] { run_audio(); });
+        if (video_ && video_->is_connected()) video_->thread = std::jthread([this](std::stop_token st) { run_video(st); });
+        if (audio_ && audio_->is_connected()) audio_->thread = std::jthread([this](std::stop_token st) { run_audio(st); });
         return S_OK;
     }
     HRESULT OnStop() override {
-        if (video_) video_->thread.stop();
-        if (audio_) audio_->thread.stop();
+        if (video_) video_->thread = {};  // asks the body to end and joins it
+        if (audio_) audio_->thread = {};
         return S_OK;
     }
 
 private:
-    void run_video() {
+    void run_video(std::stop_token stop) {
         int frames = int(std::lround(spec_.seconds * spec_.fps));
         bool rgb = spec_.video_subtype == MEDIASUBTYPE_RGB32;
-        for (int i = 0; i < frames && !video_->thread.stop_requested(); ++i) {
+        for (int i = 0; i < frames && !stop.stop_requested(); ++i) {
             auto pic = rgb ? make_rgb32(spec_.width, spec_.height, i) : make_i420(spec_.width, spec_.height, i);
             REFERENCE_TIME t0 = REFERENCE_TIME(i * 1e7 / spec_.fps), t1 = REFERENCE_TIME((i + 1) * 1e7 / spec_.fps);
             if (!send(video_, pic, t0, t1)) return;
         }
         video_->DeliverEndOfStream();
     }
-    void run_audio() {
+    void run_audio(std::stop_token stop) {
         int64_t total = int64_t(spec_.seconds * spec_.rate), done = 0;
-        while (done < total && !audio_->thread.stop_requested()) {
+        while (done < total && !stop.stop_requested()) {
             int n = int(std::min<int64_t>(4410, total - done));
             auto pcm = make_pcm(spec_.rate, spec_.channels, done, n);
             REFERENCE_TIME t0 = done * 10000000LL / spec_.rate, t1 = (done + n) * 10000000LL / spec_.rate;

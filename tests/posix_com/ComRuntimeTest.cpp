@@ -1,8 +1,8 @@
 // The COM runtime of the Linux platform layer: apartments, the class registry, task memory,
 // BSTRs, thread identity.
-#include "platform/posix/classes.h"
+#include "platform/posix/com/runtime.h"
 #include "platform/posix/object.h"
-#include "posix_com/HResultNames.h"
+#include "tests/support/HResultChecks.h"
 
 #include <gtest/gtest.h>
 

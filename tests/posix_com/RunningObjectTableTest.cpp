@@ -2,7 +2,7 @@
 #include "platform/posix/com/rot.h"
 #include "platform/posix/object.h"
 #include "platform/text.h"
-#include "posix_com/HResultNames.h"
+#include "tests/support/HResultChecks.h"
 
 #include <gtest/gtest.h>
 

@@ -114,7 +114,7 @@ public:
     std::atomic<LONGLONG> seeked_to{-1};
     std::atomic<int> stop_returned_deliveries{0};  // deliveries begun after OnStop returned
     std::atomic<bool> stopped_flag{false};
-    bool thread_running() const { return thread_.running(); }
+    bool thread_running() const { return thread_.joinable(); }
 
     // IMediaSeeking: duration and seeking of the source's time line.
     HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *c) override {
@@ -156,7 +156,7 @@ protected:
         if (log_) log_->add(tag_ + ".Pause");
         if (previous == State_Stopped) {
             stopped_flag = false;
-            thread_.start([this] { stream(); });
+            thread_ = std::jthread([this](std::stop_token st) { stream(st); });
         }
         return S_OK;
     }
@@ -166,18 +166,18 @@ protected:
     }
     HRESULT OnStop() override {
         if (log_) log_->add(tag_ + ".Stop");
-        thread_.stop();
+        thread_ = {};  // asks the body to end and joins it
         stopped_flag = true;
         return S_OK;
     }
 
 private:
-    void stream() {
+    void stream(std::stop_token stop) {
         LONGLONG base = seeked_to < 0 ? 0 : seeked_to.load();
         for (Out *p : pins_)
             if (p->is_connected()) p->DeliverNewSegment(base, base + 1000 * kFrame, 1.0);
         for (int i = 0; count_ < 0 || i < count_; ++i) {
-            if (thread_.stop_requested()) return;
+            if (stop.stop_requested()) return;
             for (Out *p : pins_) {
                 if (!p->is_connected()) continue;
                 ComPtr<IMediaSample> s;
@@ -200,7 +200,7 @@ private:
     int count_;
     CallLog *log_;
     std::string tag_;
-    StreamThread thread_;
+    std::jthread thread_;
 };
 
 // ---- Sink: input pins of the given types (a null MediaType accepts everything); records

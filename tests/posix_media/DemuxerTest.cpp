@@ -4,7 +4,7 @@
 
 #include "posix_media/Fixtures.h"
 #include "posix_media/HttpServer.h"
-#include "posix_media/MediaChecks.h"
+#include "tests/support/HResultChecks.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

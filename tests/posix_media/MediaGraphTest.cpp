@@ -9,7 +9,7 @@
 
 #include "posix_media/Fixtures.h"
 #include "posix_media/HttpServer.h"
-#include "posix_media/MediaChecks.h"
+#include "tests/support/HResultChecks.h"
 #include "posix_media/TestSink.h"
 
 #include <fcntl.h>

@@ -1,5 +1,9 @@
 // Hidden windows, message queues and timers of the Linux platform layer, on real threads.
 #include "platform/win32.h"
+#include "platform/queue_wake.h"
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -434,3 +438,52 @@ TEST_F(Messages, AThrowingProcedureReleasesSendersAndStillDestroys) {
 }
 
 }  // namespace
+
+// A loop of another toolkit waits on the queue's descriptor instead of GetMessageA: every
+// post, from any thread, and every timer set must make it readable, and reading resets it.
+TEST_F(Messages, WakeDescriptorSignalsPostsAndTimersForAForeignLoop) {
+    Log log;
+    HWND w = make(&log);
+    const int fd = tw::posix::QueueWakeFd();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fd, tw::posix::QueueWakeFd());
+    auto readable = [fd](int timeout_ms) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, timeout_ms) == 1 && (p.revents & POLLIN);
+    };
+    auto reset = [fd] {
+        uint64_t n;
+        return read(fd, &n, sizeof n) == ssize_t(sizeof n);
+    };
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    reset();
+    EXPECT_FALSE(readable(0));
+    EXPECT_EQ(tw::posix::NextTimerDueMs(), -1);
+
+    std::thread([w] { PostMessageA(w, WM_APP + 1, 0, 0); }).join();
+    EXPECT_TRUE(readable(5000));
+    EXPECT_TRUE(reset());
+    EXPECT_FALSE(readable(0));
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, UINT(WM_APP + 1));
+
+    ASSERT_NE(0u, SetTimer(w, 7, 5000, nullptr));
+    EXPECT_TRUE(readable(0));
+    reset();
+    const int due = tw::posix::NextTimerDueMs();
+    EXPECT_GT(due, 4000);
+    EXPECT_LE(due, 5000);
+    ASSERT_NE(0u, SetTimer(w, 8, USER_TIMER_MINIMUM, nullptr));
+    EXPECT_LE(tw::posix::NextTimerDueMs(), int(USER_TIMER_MINIMUM));
+    KillTimer(w, 8);
+    KillTimer(w, 7);
+    EXPECT_EQ(tw::posix::NextTimerDueMs(), -1);
+
+    PostQuitMessage(3);
+    EXPECT_TRUE(readable(0));
+    reset();
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, UINT(WM_QUIT));
+    DestroyWindow(w);
+}

@@ -3,6 +3,7 @@
 #include "platform/directshow.h"
 #include "platform/posix/asf/AsfRecorder.h"
 #include "platform/posix/graph/BaseFilter.h"
+#include "platform/posix/graph/Seeking.h"
 #include "platform/posix/net/NSSBuffer.h"
 #include "platform/text.h"
 #include "platform/wmf.h"
@@ -255,7 +256,7 @@ private:
     StreamKind kind_;
 };
 
-class AsfWriter final : public BaseFilter<IConfigAsfWriter2, IFileSinkFilter2, IServiceProvider, IMediaSeeking,
+class AsfWriter final : public BaseFilter<IConfigAsfWriter2, IFileSinkFilter2, IServiceProvider, PassThroughSeeking,
                                           IAMFilterMiscFlags> {
 public:
     AsfWriter() : BaseFilter(CLSID_WMAsfWriter), state_(std::make_shared<WriterState>()) {
@@ -404,93 +405,8 @@ public:
     // IAMFilterMiscFlags.
     ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
-    // IMediaSeeking: the position is the media time in the file; the rest is the source's,
-    // asked through the first connected input's peer.
-    HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *pCapabilities) override {
-        if (!pCapabilities) return E_POINTER;
-        DWORD up = 0;
-        if (auto s = upstream()) s->GetCapabilities(&up);
-        *pCapabilities = up | AM_SEEKING_CanGetCurrentPos;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD *pCapabilities) override {
-        if (!pCapabilities) return E_POINTER;
-        DWORD have = 0;
-        GetCapabilities(&have);
-        DWORD want = *pCapabilities;
-        *pCapabilities = want & have;
-        return *pCapabilities == want ? S_OK : (*pCapabilities ? S_FALSE : E_FAIL);
-    }
-    HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID *pFormat) override {
-        if (!pFormat) return E_POINTER;
-        return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID *pFormat) override { return GetTimeFormat(pFormat); }
-    HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID *pFormat) override {
-        if (!pFormat) return E_POINTER;
-        *pFormat = TIME_FORMAT_MEDIA_TIME;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID *pFormat) override { return IsFormatSupported(pFormat); }
-    HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID *pFormat) override {
-        if (!pFormat) return E_POINTER;
-        return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-    }
-    HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG *pDuration) override {
-        if (!pDuration) return E_POINTER;
-        auto s = upstream();
-        return s ? s->GetDuration(pDuration) : E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG *pStop) override {
-        if (!pStop) return E_POINTER;
-        auto s = upstream();
-        return s ? s->GetStopPosition(pStop) : E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG *pCurrent) override {
-        if (!pCurrent) return E_POINTER;
-        *pCurrent = position();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                                                const GUID *pSourceFormat) override {
-        if (!pTarget) return E_POINTER;
-        auto media = [](const GUID *g) { return !g || *g == TIME_FORMAT_MEDIA_TIME; };
-        if (!media(pTargetFormat) || !media(pSourceFormat)) return E_INVALIDARG;
-        *pTarget = Source;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
-                                           DWORD dwStopFlags) override {
-        auto s = upstream();
-        return s ? s->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags) : E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override {
-        if (pCurrent) *pCurrent = position();
-        if (pStop) {
-            auto s = upstream();
-            if (!s) return E_NOTIMPL;
-            return s->GetStopPosition(pStop);
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) override {
-        auto s = upstream();
-        return s ? s->GetAvailable(pEarliest, pLatest) : E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetRate(double dRate) override {
-        auto s = upstream();
-        return s ? s->SetRate(dRate) : E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetRate(double *pdRate) override {
-        if (!pdRate) return E_POINTER;
-        auto s = upstream();
-        return s ? s->GetRate(pdRate) : E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetPreroll(LONGLONG *pllPreroll) override {
-        if (!pllPreroll) return E_POINTER;
-        *pllPreroll = 0;
-        return S_OK;
-    }
+    // IMediaSeeking (PassThroughSeeking): the position is the media time in the file; the rest
+    // is the source's, asked through the first connected input's peer.
 
     // ---- For the pins (streaming threads).
     std::shared_ptr<Recorder> recorder() const { return std::atomic_load(&recorder_); }
@@ -682,12 +598,12 @@ private:
 
     // The current position is the media time the file holds, not what has been received:
     // what is still being encoded is lost if the process dies or the disk fills.
-    LONGLONG position() const {
+    LONGLONG Position() const override {
         if (auto r = recorder()) return r->written_position();
         return last_position_.load();
     }
 
-    ComPtr<IMediaSeeking> upstream() const {
+    ComPtr<IMediaSeeking> Upstream() const override {
         for (AsfInputPin *p : {audio_, video_}) {
             if (p->input.load() < 0) continue;
             if (ComPtr<IPin> peer = p->peer())

@@ -6,7 +6,6 @@
 // more than once is served by its latest registration.
 #include "platform/posix/com/runtime.h"
 
-#include "platform/posix/classes.h"
 #include "platform/posix/object.h"
 
 #include <sys/syscall.h>

@@ -3,6 +3,8 @@
 
 #include "platform/com.h"
 
+#include <cstddef>
+
 #ifndef CO_E_OBJNOTREG
 #define CO_E_OBJNOTREG ((HRESULT)0x800401FB)
 #endif
@@ -12,6 +14,23 @@ namespace tw::posix {
 // True between the calling thread's first successful CoInitialize(Ex) and its last
 // CoUninitialize.
 bool com_initialized();
+
+// ---- The built-in classes of CoCreateInstance. CoCreateInstance looks first at class objects
+// registered at run time (CoRegisterClassObject, which tests use to put fakes or refusing
+// factories in place), then at this table.
+
+// Creates a new object and returns the interface riid of it (a new reference) in *ppv.
+using CreateFn = HRESULT (*)(IUnknown *outer, REFIID riid, void **ppv);
+
+struct BuiltinClass {
+    const CLSID *clsid;
+    CreateFn create;
+    const char *name;
+};
+
+// The table, defined with the other registrations in platform/posix/registry.cpp, above every
+// area it names; its length is written to *count.
+const BuiltinClass *builtin_classes(size_t *count);
 
 }  // namespace tw::posix
 

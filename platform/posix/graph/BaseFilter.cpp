@@ -1114,18 +1114,4 @@ HRESULT TransformFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, d
     return out_->DeliverNewSegment(start, stop, rate);
 }
 
-// =============================================================================================
-// StreamThread
-
-void StreamThread::start(std::function<void()> body) {
-    stop();
-    stop_ = false;
-    thread_ = std::thread(std::move(body));
-}
-
-void StreamThread::stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-}
-
 }  // namespace tw::posix

@@ -452,25 +452,8 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// A streaming thread for a source filter: start it from OnPause(State_Stopped), stop and join
-// it from OnStop. The body polls stop_requested() between samples; a body blocked in
-// GetDeliveryBuffer or Deliver returns because Stop decommits the allocators first.
-class StreamThread {
-public:
-    StreamThread() = default;
-    StreamThread(const StreamThread &) = delete;
-    StreamThread &operator=(const StreamThread &) = delete;
-    ~StreamThread() { stop(); }
-
-    void start(std::function<void()> body);
-    // Asks the body to end and waits for it. Must not be called from the thread itself.
-    void stop();
-    bool stop_requested() const { return stop_; }
-    bool running() const { return thread_.joinable(); }
-
-private:
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-};
+// A source filter's streaming threads are std::jthread: started from OnPause(State_Stopped),
+// stopped and joined from OnStop (assigning an empty std::jthread does both). A body blocked
+// in GetDeliveryBuffer or Deliver returns because Stop decommits the allocators first.
 
 }  // namespace tw::posix

@@ -14,9 +14,11 @@
 #include "platform/posix/graph/BaseFilter.h"
 #include "platform/posix/graph/Graph.h"
 #include "platform/posix/graph/Render.h"
+#include "platform/posix/graph/Seeking.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/object.h"
 #include "platform/posix/win/files.h"
+#include "platform/hresult_names.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -39,46 +41,9 @@ namespace {
 // How deep intelligent connect goes through intermediate filters for one pin.
 constexpr int kMaxRenderDepth = 5;
 
-const char *hresult_name(HRESULT hr) {
-    switch (hr) {
-    case S_OK: return "S_OK";
-    case S_FALSE: return "S_FALSE";
-    case E_ABORT: return "E_ABORT";
-    case E_FAIL: return "E_FAIL";
-    case E_INVALIDARG: return "E_INVALIDARG";
-    case E_NOTIMPL: return "E_NOTIMPL";
-    case E_OUTOFMEMORY: return "E_OUTOFMEMORY";
-    case E_POINTER: return "E_POINTER";
-    case E_NOINTERFACE: return "E_NOINTERFACE";
-    case E_UNEXPECTED: return "E_UNEXPECTED";
-    case VFW_S_DUPLICATE_NAME: return "VFW_S_DUPLICATE_NAME";
-    case VFW_S_PARTIAL_RENDER: return "VFW_S_PARTIAL_RENDER";
-    case VFW_S_AUDIO_NOT_RENDERED: return "VFW_S_AUDIO_NOT_RENDERED";
-    case VFW_S_VIDEO_NOT_RENDERED: return "VFW_S_VIDEO_NOT_RENDERED";
-    case VFW_E_ALREADY_CONNECTED: return "VFW_E_ALREADY_CONNECTED";
-    case VFW_E_NOT_CONNECTED: return "VFW_E_NOT_CONNECTED";
-    case VFW_E_NOT_STOPPED: return "VFW_E_NOT_STOPPED";
-    case VFW_E_TYPE_NOT_ACCEPTED: return "VFW_E_TYPE_NOT_ACCEPTED";
-    case VFW_E_NO_ACCEPTABLE_TYPES: return "VFW_E_NO_ACCEPTABLE_TYPES";
-    case VFW_E_INVALID_DIRECTION: return "VFW_E_INVALID_DIRECTION";
-    case VFW_E_NO_TRANSPORT: return "VFW_E_NO_TRANSPORT";
-    case VFW_E_CANNOT_CONNECT: return "VFW_E_CANNOT_CONNECT";
-    case VFW_E_CANNOT_RENDER: return "VFW_E_CANNOT_RENDER";
-    case VFW_E_NOT_IN_GRAPH: return "VFW_E_NOT_IN_GRAPH";
-    case VFW_E_UNKNOWN_FILE_TYPE: return "VFW_E_UNKNOWN_FILE_TYPE";
-    case VFW_E_INVALID_FILE_FORMAT: return "VFW_E_INVALID_FILE_FORMAT";
-    case VFW_E_CANNOT_LOAD_SOURCE_FILTER: return "VFW_E_CANNOT_LOAD_SOURCE_FILTER";
-    case VFW_E_DUPLICATE_NAME: return "VFW_E_DUPLICATE_NAME";
-    default: break;
-    }
-    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)";
-    if (hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return "HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)";
-    return nullptr;
-}
-
 std::string hr_text(HRESULT hr) {
     char buf[80];
-    const char *name = hresult_name(hr);
+    const char *name = tw::hresult_name(hr);
     if (name)
         std::snprintf(buf, sizeof buf, "%s (0x%08X)", name, static_cast<unsigned>(hr));
     else
@@ -180,7 +145,7 @@ private:
 };
 
 class FilterGraph final
-    : public ComObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaEventSink, IMediaSeeking, IMediaFilter> {
+    : public ComObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaEventSink, MediaTimeSeeking, IMediaFilter> {
 public:
     FilterGraph() = default;
     ~FilterGraph() override;
@@ -252,26 +217,18 @@ public:
     // ---- IMediaEventSink
     HRESULT STDMETHODCALLTYPE Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override;
 
-    // ---- IMediaSeeking
-    HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *pCapabilities) override;
-    HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD *pCapabilities) override;
-    HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID *pFormat) override;
+    // ---- IMediaSeeking: where the graph stands; the rest is MediaTimeSeeking's.
     HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG *pDuration) override;
     HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG *pStop) override;
     HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG *pCurrent) override;
-    HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                                                const GUID *pSourceFormat) override;
-    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
-                                           DWORD dwStopFlags) override;
-    HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override;
     HRESULT STDMETHODCALLTYPE GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) override;
-    HRESULT STDMETHODCALLTYPE SetRate(double dRate) override;
-    HRESULT STDMETHODCALLTYPE GetRate(double *pdRate) override;
-    HRESULT STDMETHODCALLTYPE GetPreroll(LONGLONG *pllPreroll) override;
+
+protected:
+    // MediaTimeSeeking: what every seeking filter offers, and the graph's own current
+    // position; a seek goes to every filter that seeks, sources first.
+    DWORD SeekingCapabilities() override;
+    HRESULT ApplyPositions(const LONGLONG *Current, DWORD CurrentFlags, const LONGLONG *Stop,
+                           DWORD StopFlags) override;
 
 protected:
     void *GetInterface(REFIID riid) override;
@@ -1347,8 +1304,7 @@ std::vector<FilterGraph::Seeker> FilterGraph::seekers() const {
     return v;
 }
 
-HRESULT FilterGraph::GetCapabilities(DWORD *pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
+DWORD FilterGraph::SeekingCapabilities() {
     // The graph always knows a current position; the rest is what every seeking filter offers.
     DWORD caps = 0;
     bool any = false;
@@ -1358,38 +1314,7 @@ HRESULT FilterGraph::GetCapabilities(DWORD *pCapabilities) {
         caps = any ? (caps & c) : c;
         any = true;
     }
-    *pCapabilities = caps | AM_SEEKING_CanGetCurrentPos;
-    return S_OK;
-}
-
-HRESULT FilterGraph::CheckCapabilities(DWORD *pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    DWORD ours = 0;
-    GetCapabilities(&ours);
-    DWORD asked = *pCapabilities;
-    *pCapabilities = asked & ours;
-    if (*pCapabilities == asked) return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT FilterGraph::IsFormatSupported(const GUID *pFormat) {
-    if (!pFormat) return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT FilterGraph::QueryPreferredFormat(GUID *pFormat) {
-    if (!pFormat) return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT FilterGraph::GetTimeFormat(GUID *pFormat) { return QueryPreferredFormat(pFormat); }
-
-HRESULT FilterGraph::IsUsingTimeFormat(const GUID *pFormat) { return IsFormatSupported(pFormat); }
-
-HRESULT FilterGraph::SetTimeFormat(const GUID *pFormat) {
-    if (!pFormat) return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+    return caps | AM_SEEKING_CanGetCurrentPos;
 }
 
 HRESULT FilterGraph::GetDuration(LONGLONG *pDuration) {
@@ -1454,35 +1379,8 @@ HRESULT FilterGraph::GetCurrentPosition(LONGLONG *pCurrent) {
     return S_OK;
 }
 
-HRESULT FilterGraph::ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                                       const GUID *pSourceFormat) {
-    if (!pTarget) return E_POINTER;
-    bool target_ok = !pTargetFormat || *pTargetFormat == TIME_FORMAT_MEDIA_TIME;
-    bool source_ok = !pSourceFormat || *pSourceFormat == TIME_FORMAT_MEDIA_TIME;
-    if (!target_ok || !source_ok) return E_NOTIMPL;  // media time is the only format we have
-    *pTarget = Source;
-    return S_OK;
-}
-
-HRESULT FilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags) {
-    DWORD cur_mode = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
-    DWORD stop_mode = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    if (cur_mode == AM_SEEKING_NoPositioning && stop_mode == AM_SEEKING_NoPositioning) return S_FALSE;
-    if (cur_mode == AM_SEEKING_IncrementalPositioning) return E_INVALIDARG;  // stop positions only
-    if ((cur_mode != AM_SEEKING_NoPositioning && !pCurrent) || (stop_mode != AM_SEEKING_NoPositioning && !pStop))
-        return E_POINTER;
-
-    LONGLONG cur0 = 0, stop0 = 0;
-    GetCurrentPosition(&cur0);
-    if (FAILED(GetStopPosition(&stop0))) stop0 = 0;
-    LONGLONG cur = cur0, stop = stop0;
-    if (cur_mode == AM_SEEKING_AbsolutePositioning) cur = *pCurrent;
-    if (cur_mode == AM_SEEKING_RelativePositioning) cur = cur0 + *pCurrent;
-    if (stop_mode == AM_SEEKING_AbsolutePositioning) stop = *pStop;
-    if (stop_mode == AM_SEEKING_RelativePositioning) stop = stop0 + *pStop;
-    if (stop_mode == AM_SEEKING_IncrementalPositioning) stop = cur + *pStop;
-    if (cur < 0 || (stop_mode != AM_SEEKING_NoPositioning && stop < 0)) return E_INVALIDARG;
-
+HRESULT FilterGraph::ApplyPositions(const LONGLONG *cur, DWORD dwCurrentFlags, const LONGLONG *stop,
+                                    DWORD dwStopFlags) {
     auto list = seekers();
     if (list.empty()) return E_NOTIMPL;
 
@@ -1496,14 +1394,14 @@ HRESULT FilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONG
     if (was != State_Stopped) Stop();
 
     DWORD modifiers = AM_SEEKING_SeekToKeyFrame | AM_SEEKING_Segment | AM_SEEKING_NoFlush;
-    DWORD cf = cur_mode == AM_SEEKING_NoPositioning ? 0 : (AM_SEEKING_AbsolutePositioning | (dwCurrentFlags & modifiers));
-    DWORD sf = stop_mode == AM_SEEKING_NoPositioning ? 0 : (AM_SEEKING_AbsolutePositioning | (dwStopFlags & modifiers));
+    DWORD cf = cur ? (AM_SEEKING_AbsolutePositioning | (dwCurrentFlags & modifiers)) : 0;
+    DWORD sf = stop ? (AM_SEEKING_AbsolutePositioning | (dwStopFlags & modifiers)) : 0;
     int done = 0;
     HRESULT failure = S_OK;
     // Sources first: they are the ones that move.
     std::stable_sort(list.begin(), list.end(), [](const Seeker &a, const Seeker &b) { return a.source && !b.source; });
     for (auto &s : list) {
-        LONGLONG c = cur, t = stop;
+        LONGLONG c = cur ? *cur : 0, t = stop ? *stop : 0;
         HRESULT hr = s.seeking->SetPositions(cf ? &c : nullptr, cf, sf ? &t : nullptr, sf);
         if (SUCCEEDED(hr))
             ++done;
@@ -1512,27 +1410,15 @@ HRESULT FilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONG
     }
     if (done > 0) {
         std::lock_guard<std::mutex> g(mutex_);
-        if (cf) seek_base_ = cur;
-        if (sf) stop_pos_ = stop;
+        if (cur) seek_base_ = *cur;
+        if (stop) stop_pos_ = *stop;
         paused_stream_ = 0;
     }
     HRESULT resumed = S_OK;
     if (was == State_Paused) resumed = Pause();
     if (was == State_Running) resumed = run(nullptr);
     if (done == 0) return FAILED(failure) ? failure : E_NOTIMPL;
-    if (dwCurrentFlags & AM_SEEKING_ReturnTime && pCurrent) *pCurrent = cur;
-    if (dwStopFlags & AM_SEEKING_ReturnTime && pStop) *pStop = stop;
     return FAILED(resumed) ? resumed : S_OK;
-}
-
-HRESULT FilterGraph::GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) {
-    if (!pCurrent && !pStop) return E_POINTER;
-    if (pCurrent) {
-        HRESULT hr = GetCurrentPosition(pCurrent);
-        if (FAILED(hr)) return hr;
-    }
-    if (pStop) return GetStopPosition(pStop);
-    return S_OK;
 }
 
 HRESULT FilterGraph::GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) {
@@ -1542,24 +1428,6 @@ HRESULT FilterGraph::GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) {
     if (FAILED(hr)) return hr;
     *pEarliest = 0;
     *pLatest = d;
-    return S_OK;
-}
-
-HRESULT FilterGraph::SetRate(double dRate) {
-    if (dRate == 1.0) return S_OK;
-    if (dRate <= 0.0) return E_INVALIDARG;
-    return E_NOTIMPL;  // only normal speed
-}
-
-HRESULT FilterGraph::GetRate(double *pdRate) {
-    if (!pdRate) return E_POINTER;
-    *pdRate = 1.0;
-    return S_OK;
-}
-
-HRESULT FilterGraph::GetPreroll(LONGLONG *pllPreroll) {
-    if (!pllPreroll) return E_POINTER;
-    *pllPreroll = 0;  // the graph starts streaming without a preroll of its own
     return S_OK;
 }
 

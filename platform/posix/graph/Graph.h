@@ -1,5 +1,5 @@
 // The graph-building classes of our platform layer, as CoCreateInstance creates them
-// (platform/posix/classes.cpp), and the system reference clock.
+// (platform/posix/registry.cpp), and the system reference clock.
 #pragma once
 
 #include "platform/directshow.h"
@@ -7,7 +7,7 @@
 
 namespace tw::posix {
 
-// Class factories' create functions (CreateFn of classes.h). Aggregation is refused.
+// Class factories' create functions (CreateFn of com/runtime.h). Aggregation is refused.
 HRESULT create_filter_graph(IUnknown *outer, REFIID riid, void **ppv);
 HRESULT create_capture_graph_builder(IUnknown *outer, REFIID riid, void **ppv);
 HRESULT create_dvd_graph_builder(IUnknown *outer, REFIID riid, void **ppv);

@@ -59,7 +59,7 @@ struct TransformCandidate {
     HRESULT (*create)(IBaseFilter **filter);
 };
 
-// The built-in tables (platform/posix/graph/RenderTable.cpp; the media area fills them).
+// The built-in tables, defined with the other registrations in platform/posix/registry.cpp.
 const SourceOpener *builtin_source_openers(size_t *count);
 const TransformCandidate *builtin_transforms(size_t *count);
 

@@ -207,8 +207,8 @@ HRESULT SourceFilter::start_streaming() {
     if (ended)
         queues_->finish();  // resumed at the end: every pin just reports its end again
     else
-        demux_thread_.start([this] { demux_body(); });
-    for (SourcePin *p : connected_pins()) p->thread_.start([this, p] { pin_body(p); });
+        demux_thread_ = std::jthread([this] { demux_body(); });
+    for (SourcePin *p : connected_pins()) p->thread_ = std::jthread([this, p] { pin_body(p); });
     return S_OK;
 }
 
@@ -216,8 +216,8 @@ void SourceFilter::stop_streaming() {
     stopping_ = true;
     if (queues_) queues_->shutdown();
     demux_.interrupt().abort();
-    demux_thread_.stop();
-    for (SourcePin *p : pins_) p->thread_.stop();
+    demux_thread_ = {};  // joined
+    for (SourcePin *p : pins_) p->thread_ = {};
 }
 
 void SourceFilter::demux_body() {
@@ -306,44 +306,12 @@ void SourceFilter::pin_body(SourcePin *pin) {
 // =============================================================================================
 // IMediaSeeking
 
-HRESULT SourceFilter::GetCapabilities(DWORD *pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
+DWORD SourceFilter::SeekingCapabilities() {
     DWORD caps = AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetStopPos;
     if (demux_.duration() > 0) caps |= AM_SEEKING_CanGetDuration;
     if (demux_.seekable())
         caps |= AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards;
-    *pCapabilities = caps;
-    return S_OK;
-}
-
-HRESULT SourceFilter::CheckCapabilities(DWORD *pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    DWORD ours = 0;
-    GetCapabilities(&ours);
-    DWORD asked = *pCapabilities;
-    *pCapabilities = asked & ours;
-    if (*pCapabilities == asked) return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT SourceFilter::IsFormatSupported(const GUID *pFormat) {
-    if (!pFormat) return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT SourceFilter::QueryPreferredFormat(GUID *pFormat) {
-    if (!pFormat) return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT SourceFilter::GetTimeFormat(GUID *pFormat) { return QueryPreferredFormat(pFormat); }
-
-HRESULT SourceFilter::IsUsingTimeFormat(const GUID *pFormat) { return IsFormatSupported(pFormat); }
-
-HRESULT SourceFilter::SetTimeFormat(const GUID *pFormat) {
-    if (!pFormat) return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+    return caps;
 }
 
 HRESULT SourceFilter::GetDuration(LONGLONG *pDuration) {
@@ -391,46 +359,17 @@ HRESULT SourceFilter::GetCurrentPosition(LONGLONG *pCurrent) {
     return S_OK;
 }
 
-HRESULT SourceFilter::ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                                        const GUID *pSourceFormat) {
-    if (!pTarget) return E_POINTER;
-    bool t_ok = !pTargetFormat || *pTargetFormat == TIME_FORMAT_MEDIA_TIME;
-    bool s_ok = !pSourceFormat || *pSourceFormat == TIME_FORMAT_MEDIA_TIME;
-    if (!t_ok || !s_ok) return E_INVALIDARG;
-    *pTarget = Source;
-    return S_OK;
-}
-
-HRESULT SourceFilter::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags) {
-    DWORD cur_mode = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
-    DWORD stop_mode = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    if (cur_mode == AM_SEEKING_NoPositioning && stop_mode == AM_SEEKING_NoPositioning) return S_FALSE;
-    if (cur_mode == AM_SEEKING_IncrementalPositioning) return E_INVALIDARG;
-    if ((cur_mode != AM_SEEKING_NoPositioning && !pCurrent) || (stop_mode != AM_SEEKING_NoPositioning && !pStop))
-        return E_POINTER;
-    if (cur_mode != AM_SEEKING_NoPositioning && !demux_.seekable()) return E_NOTIMPL;
-
-    LONGLONG cur0 = 0, stop0 = 0;
-    GetCurrentPosition(&cur0);
-    if (FAILED(GetStopPosition(&stop0))) stop0 = 0;
-    LONGLONG cur = cur0, stop = stop0;
-    if (cur_mode == AM_SEEKING_AbsolutePositioning) cur = *pCurrent;
-    if (cur_mode == AM_SEEKING_RelativePositioning) cur = cur0 + *pCurrent;
-    if (stop_mode == AM_SEEKING_AbsolutePositioning) stop = *pStop;
-    if (stop_mode == AM_SEEKING_RelativePositioning) stop = stop0 + *pStop;
-    if (stop_mode == AM_SEEKING_IncrementalPositioning) stop = cur + *pStop;
-    if (cur < 0 || (stop_mode != AM_SEEKING_NoPositioning && stop < 0)) return E_INVALIDARG;
-
+HRESULT SourceFilter::ApplyPositions(const LONGLONG *Current, DWORD, const LONGLONG *Stop, DWORD) {
     {
         std::lock_guard<std::mutex> g(pos_mutex_);
-        if (cur_mode != AM_SEEKING_NoPositioning) {
+        if (Current) {
             need_seek_ = true;
-            seek_target_ = cur;
+            seek_target_ = *Current;
             at_end_ = false;
         }
-        if (stop_mode != AM_SEEKING_NoPositioning) stop_ = stop;
+        if (Stop) stop_ = *Stop;
     }
-    if (state() != State_Stopped && cur_mode != AM_SEEKING_NoPositioning) {
+    if (state() != State_Stopped && Current) {
         // Streaming: flush downstream, stop the threads, seek, and stream on from the new place.
         auto pins = connected_pins();
         for (SourcePin *p : pins) p->DeliverBeginFlush();
@@ -439,15 +378,6 @@ HRESULT SourceFilter::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LON
         HRESULT hr = start_streaming();
         if (FAILED(hr)) return hr;
     }
-    if ((dwCurrentFlags & AM_SEEKING_ReturnTime) && pCurrent) *pCurrent = cur;
-    if ((dwStopFlags & AM_SEEKING_ReturnTime) && pStop) *pStop = stop;
-    return S_OK;
-}
-
-HRESULT SourceFilter::GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) {
-    if (!pCurrent && !pStop) return E_POINTER;
-    if (pCurrent) GetCurrentPosition(pCurrent);
-    if (pStop) return GetStopPosition(pStop);
     return S_OK;
 }
 
@@ -462,24 +392,6 @@ HRESULT SourceFilter::GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) {
             GetCurrentPosition(pLatest);  // a live stream has what it has delivered
         }
     }
-    return S_OK;
-}
-
-HRESULT SourceFilter::SetRate(double dRate) {
-    if (dRate == 1.0) return S_OK;
-    if (dRate == 0.0) return E_INVALIDARG;
-    return E_NOTIMPL;  // normal speed only: recording takes the source as it is
-}
-
-HRESULT SourceFilter::GetRate(double *pdRate) {
-    if (!pdRate) return E_POINTER;
-    *pdRate = 1.0;
-    return S_OK;
-}
-
-HRESULT SourceFilter::GetPreroll(LONGLONG *pllPreroll) {
-    if (!pllPreroll) return E_POINTER;
-    *pllPreroll = 0;
     return S_OK;
 }
 

@@ -24,6 +24,7 @@
 #pragma once
 
 #include "platform/posix/graph/BaseFilter.h"
+#include "platform/posix/graph/Seeking.h"
 #include "platform/posix/graph/Render.h"
 #include "platform/posix/media/Demuxer.h"
 #include "platform/posix/media/MediaFilters.h"
@@ -57,39 +58,24 @@ private:
     int stream_;    // index in the demuxer
     size_t queue_;  // index in the filter's PacketQueues
     MediaType type_;
-    StreamThread thread_;
+    std::jthread thread_;
     // Written by the pin's thread, read by the control thread.
     std::atomic<int64_t> last_time_{AV_NOPTS_VALUE};  // start of the last delivered sample (segment time)
     std::atomic<bool> ended_{false};
 };
 
-class SourceFilter final : public BaseFilter<IMediaSeeking, IAMFilterMiscFlags> {
+class SourceFilter final : public BaseFilter<MediaTimeSeeking, IAMFilterMiscFlags> {
 public:
     // Opens `url` and makes the filter with its pins. `ctx` (may be null) gives the graph's
     // abort flag, polled while opening, and its log.
     static HRESULT create(const std::string &url, const OpenContext *ctx, ComPtr<IBaseFilter> *out,
                           const DemuxerOptions &options = {});
 
-    // IMediaSeeking. Times in TIME_FORMAT_MEDIA_TIME only.
-    HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *pCapabilities) override;
-    HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD *pCapabilities) override;
-    HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID *pFormat) override;
-    HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID *pFormat) override;
+    // IMediaSeeking: where the source stands; the rest is MediaTimeSeeking's.
     HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG *pDuration) override;
     HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG *pStop) override;
     HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG *pCurrent) override;
-    HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                                                const GUID *pSourceFormat) override;
-    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
-                                           DWORD dwStopFlags) override;
-    HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override;
     HRESULT STDMETHODCALLTYPE GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) override;
-    HRESULT STDMETHODCALLTYPE SetRate(double dRate) override;
-    HRESULT STDMETHODCALLTYPE GetRate(double *pdRate) override;
-    HRESULT STDMETHODCALLTYPE GetPreroll(LONGLONG *pllPreroll) override;
 
     // IAMFilterMiscFlags
     ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
@@ -103,6 +89,13 @@ protected:
     HRESULT OnPause(FILTER_STATE previous) override;
     HRESULT OnStop() override;
     HRESULT OnGetState(DWORD timeout, FILTER_STATE state) override;
+
+protected:
+    // MediaTimeSeeking.
+    DWORD SeekingCapabilities() override;
+    bool CanSetCurrent() override { return demux_.seekable(); }  // a live stream cannot be moved
+    HRESULT ApplyPositions(const LONGLONG *Current, DWORD CurrentFlags, const LONGLONG *Stop,
+                           DWORD StopFlags) override;
 
 private:
     SourceFilter();
@@ -121,7 +114,7 @@ private:
     std::unique_ptr<PacketQueues> queues_;
     std::vector<SourcePin *> pins_;   // owned by FilterImpl
     std::vector<int> stream_pin_;     // demuxer stream index -> index in pins_, or -1
-    StreamThread demux_thread_;
+    std::jthread demux_thread_;
     std::atomic<bool> stopping_{false};
 
     mutable std::mutex pos_mutex_;  // guards the positions below

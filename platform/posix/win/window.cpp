@@ -16,6 +16,10 @@
 // queue and the `alive` flag of its windows. The two are never held together, and no lock is
 // held while a window procedure or timer procedure runs.
 #include "platform/win32.h"
+#include "platform/queue_wake.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -64,8 +68,28 @@ struct Timer {
 };
 
 struct Queue {
-    explicit Queue(DWORD tid) : thread_id(tid) {}
+    explicit Queue(DWORD tid) : thread_id(tid), wake_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Queue() {
+        if (wake_fd >= 0) close(wake_fd);
+    }
+    Queue(const Queue &) = delete;
+    Queue &operator=(const Queue &) = delete;
+
     const DWORD thread_id;
+    // Signalled with `wake` for a loop of another toolkit that waits on descriptors, not on
+    // the condition variable (QueueWakeFd). -1 if the system had none to give.
+    const int wake_fd;
+
+    // Wakes whoever waits for this queue: a thread in GetMessageA or SendMessageA, and a
+    // foreign loop watching wake_fd. Called without `lock` held.
+    void signal() {
+        wake.notify_all();
+        if (wake_fd >= 0) {
+            const uint64_t one = 1;
+            // A full counter (it cannot be, short of 2^64 posts unread) is still readable.
+            [[maybe_unused]] ssize_t n = write(wake_fd, &one, sizeof one);
+        }
+    }
 
     std::mutex lock;
     std::condition_variable wake;  // something was posted, sent, answered, or a timer changed
@@ -123,7 +147,7 @@ void complete(const std::shared_ptr<SentMessage> &s, LRESULT result) {
         s->result = result;
         s->done = true;
     }
-    s->sender->wake.notify_all();
+    s->sender->signal();
 }
 
 void forget_thread(const std::shared_ptr<Queue> &q);
@@ -277,7 +301,7 @@ bool post_to(const std::shared_ptr<Queue> &q, const Window *w, HWND hwnd, UINT m
         }
         q->posted.push_back(MSG{hwnd, msg, wp, lp, tick_of(Clock::now()), {0, 0}});
     }
-    q->wake.notify_all();
+    q->signal();
     return true;
 }
 
@@ -602,7 +626,7 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         }
         w->queue->sent.push_back(s);
     }
-    w->queue->wake.notify_all();
+    w->queue->signal();
     std::unique_lock<std::mutex> lk(me->lock);
     while (!s->done) {
         if (!me->sent.empty()) {
@@ -684,7 +708,7 @@ void PostQuitMessage(int nExitCode) {
         q->quit = true;
         q->quit_code = nExitCode;
     }
-    q->wake.notify_all();
+    q->signal();
 }
 
 // ---- Timers.
@@ -726,7 +750,7 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerF
         else
             q->timers.push_back(t);
     }
-    q->wake.notify_all();
+    q->signal();
     return hWnd && id == 0 ? 1 : id;
 }
 
@@ -751,6 +775,20 @@ BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
     }
     q->timers.erase(it);
     return TRUE;
+}
+
+// ---- Wake-up for foreign loops.
+
+int tw::posix::QueueWakeFd() { return current_queue()->wake_fd; }
+
+int tw::posix::NextTimerDueMs() {
+    auto q = current_queue();
+    std::lock_guard<std::mutex> g(q->lock);
+    if (q->timers.empty()) return -1;
+    auto due = q->timers.front().due;
+    for (const auto &t : q->timers) due = std::min(due, t.due);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, USER_TIMER_MAXIMUM));
 }
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
