@@ -783,7 +783,16 @@ HRESULT InputPin::EndFlush() {
 
 HRESULT InputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
     PinBase::NewSegment(tStart, tStop, dRate);
-    return OnNewSegment(tStart, tStop, dRate);
+    {
+        // Counted like a Receive, so that Stop waits for it before its hooks reset the filter's
+        // stream state. A pin that is not active keeps the segment and passes nothing on.
+        std::lock_guard<std::mutex> g(stream_mutex_);
+        if (!active_) return S_OK;
+        ++busy_;
+    }
+    HRESULT hr = OnNewSegment(tStart, tStop, dRate);
+    leave();
+    return hr;
 }
 
 HRESULT InputPin::OnEndOfStream() { return S_OK; }

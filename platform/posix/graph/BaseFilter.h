@@ -306,7 +306,7 @@ private:
     std::mutex stream_mutex_;  // guards active_, busy_
     std::condition_variable idle_;
     bool active_ = false;  // the filter is paused or running
-    int busy_ = 0;         // Receive/EndOfStream calls in progress
+    int busy_ = 0;         // Receive/EndOfStream/NewSegment calls in progress
     std::atomic<bool> flushing_{false};
     std::atomic<bool> eos_{false};
     ComPtr<IMemAllocator> allocator_;  // ours (GetAllocator) or the one NotifyAllocator gave; filter lock
