@@ -10,6 +10,8 @@
 // Threads: the component lives on the thread that creates it (the user-interface thread),
 // which must have initialised COM. The graph manager's streaming threads only post
 // WM_GRAPHEVENT to NotifyWindow; every event is read and handled on the component's thread.
+// Every public call below is made on that thread; none takes a lock of the component's own (it
+// has none), so handlers may call back into it. Calls that block say so.
 #pragma once
 
 #include "dsgraph/GraphInterfaces.h"
@@ -183,13 +185,18 @@ public:
     int ListenerCount() const { return static_cast<int>(listeners_.size()); }
 
     // ---- Graph control. Failed platform results raise EDirectShowException.
+    // Run returns once the filters are told to run; streaming goes on in the graph's threads.
     bool RunGraph();   // true when Run succeeded (S_FALSE included); false when inactive
+    // Blocks until every streaming thread has stopped (the writer finishes its file in it).
     bool StopGraph();  // true only when Stop returned S_OK; false when inactive
+    // Blocks while the source is opened and rendered: a URL or a pipe can take long. Another
+    // thread may end the wait through the graph manager's IGraphBuilder::Abort (E_ABORT).
     HRESULT RenderSource(const tw::wstring &Source);  // S_FALSE when inactive
-    void DisconnectAll();  // every pin of every filter
-    void EmptyGraph();     // stop, disconnect, remove every filter but the members'
+    void DisconnectAll();  // every pin of every filter; the graph should be stopped
+    void EmptyGraph();     // stop (blocking, as StopGraph), disconnect, remove every filter but the members'
 
-    // One drained event: listeners first, then OnDSEvent, then at most one typed event.
+    // One drained event: listeners first, then OnDSEvent, then at most one typed event. The
+    // handlers run on the component's thread and may stop, empty or deactivate the graph.
     virtual void HandleGraphEvent(LONG Event, LONG_PTR Param1, LONG_PTR Param2);
 
     // The component's own interfaces first; while active, then the graph objects by Mode

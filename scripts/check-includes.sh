@@ -19,6 +19,7 @@ level_of() {  # level_of PATH -> "LEVEL AREA", or nothing for files outside the 
     platform/posix/com/*) echo "2 posix-com" ;;
     platform/posix/graph/*) echo "3 posix-graph" ;;
     platform/posix/net/*) echo "3 posix-net" ;;
+    platform/posix/ffmpeg/*) echo "1 posix-ffmpeg" ;;
     platform/posix/media/*) echo "4 posix-media" ;;
     platform/posix/asf/*) echo "5 posix-asf" ;;
     platform/posix/*) echo "1 posix-base" ;;

@@ -42,7 +42,7 @@ esac
 
 run_packages=(
   cmake make g++ pkg-config git
-  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libcli11-dev
   qt6-base-dev qt6-qpa-plugins
   fonts-wqy-microhei locales
 )

@@ -3,7 +3,7 @@
 // state changes of every filter in order.
 #pragma once
 
-#include "platform/posix/graph/BaseFilter.h"
+#include "platform/posix/graph/TransformFilter.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 

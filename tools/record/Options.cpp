@@ -1,5 +1,7 @@
 #include "tools/record/Options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -55,108 +57,130 @@ const char *profile_media(TWMPofiles8 profile) {
     return "audio and video";
 }
 
+namespace {
+
+// The values are taken as text and checked here, so each refusal names the option and says
+// what it accepts, in our words rather than the parser's.
+struct ValueOption {
+    const char *names;  // as the parser takes them
+    const char *needs;  // what a missing value should have been
+    std::string text;
+    CLI::Option *option = nullptr;
+
+    bool given() const { return option->count() > 0; }
+};
+
+std::string user_spelling(const std::string &parser_text) {
+    // The parser reports "--port: ..." or "quiet was given ...": the option's long name.
+    std::string name = parser_text.substr(0, parser_text.find_first_of(": "));
+    return name.rfind("-", 0) == 0 ? name : "--" + name;
+}
+
+}  // namespace
+
 ParseResult parse_command_line(const std::vector<std::string> &args) {
     ParseResult r;
     Options &o = r.options;
+
+    CLI::App app{"", "tarnwick-record"};
+    app.set_help_flag();  // our own -h, with our own usage text
+    app.allow_extras();   // unknown options come back to be named in our message
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    ValueOption profile{"-p,--profile", "a profile name or index", {}};
+    ValueOption duration{"-d,--duration", "a number of seconds", {}};
+    ValueOption port{"--port", "a port number", {}};
+    ValueOption max_users{"--max-users", "a number of clients", {}};
+    ValueOption bind{"--bind", "an address", {}};
+    ValueOption log{"--log", "a file name", {}};
+    ValueOption *const valued[] = {&profile, &duration, &port, &max_users, &bind, &log};
+    for (ValueOption *v : valued) v->option = app.add_option(v->names, v->text);
+
+    for (auto [names, flag] : {std::pair{"-h,--help", &o.help}, {"-V,--version", &o.version},
+                               {"--list-profiles", &o.list_profiles}, {"-q,--quiet", &o.quiet},
+                               {"-v,--verbose", &o.verbose}, {"--graph-edit", &o.graph_edit}})
+        app.add_flag(names, *flag)->disable_flag_override();
+
     std::vector<std::string> positional;
-    bool options_done = false;
+    app.add_option("files", positional);
 
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        if (options_done || a.empty() || a[0] != '-' || a == "-") {
-            positional.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            options_done = true;
-            continue;
-        }
-        // --name=value and --name value are both accepted.
-        std::string name = a, value;
-        bool has_value = false;
-        if (auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            has_value = true;
-        }
-        auto take_value = [&](const char *what) -> bool {
-            if (has_value) return true;
-            if (i + 1 >= args.size()) {
-                r.error = "option " + name + " needs " + what;
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
+    // "--log=" is an empty value; the parser would take the next argument instead.
+    for (const std::string &a : args) {
+        if (a == "--") break;
+        if (a.size() > 3 && a.rfind("--", 0) == 0 && a.back() == '=')
+            for (ValueOption *v : valued)
+                if (v->option->check_name(a.substr(0, a.size() - 1))) {
+                    r.error = "option " + a.substr(0, a.size() - 1) + " needs " + v->needs;
+                    return r;
+                }
+    }
 
-        if (name == "-h" || name == "--help") {
-            o.help = true;
-        } else if (name == "-V" || name == "--version") {
-            o.version = true;
-        } else if (name == "--list-profiles") {
-            o.list_profiles = true;
-        } else if (name == "-q" || name == "--quiet") {
-            o.quiet = true;
-        } else if (name == "-v" || name == "--verbose") {
-            o.verbose = true;
-        } else if (name == "--graph-edit") {
-            o.graph_edit = true;
-        } else if (name == "-p" || name == "--profile") {
-            if (!take_value("a profile name or index")) return r;
-            auto p = parse_profile(value);
-            if (!p) {
-                r.error = "unknown profile '" + value + "' (see --list-profiles)";
-                return r;
-            }
-            o.profile = *p;
-        } else if (name == "-d" || name == "--duration") {
-            if (!take_value("a number of seconds")) return r;
-            auto s = parse_seconds(value);
-            if (!s) {
-                r.error = "invalid duration '" + value + "': give a positive number of seconds";
-                return r;
-            }
-            o.duration = *s;
-        } else if (name == "--port") {
-            if (!take_value("a port number")) return r;
-            auto v = parse_uint(value, 1, 65535);
-            if (!v) {
-                r.error = "invalid port '" + value + "': give 1 to 65535";
-                return r;
-            }
-            o.port = static_cast<uint32_t>(*v);
-        } else if (name == "--max-users") {
-            if (!take_value("a number of clients")) return r;
-            auto v = parse_uint(value, 1, 1000);
-            if (!v) {
-                r.error = "invalid client limit '" + value + "': give 1 to 1000";
-                return r;
-            }
-            o.max_users = static_cast<uint32_t>(*v);
-        } else if (name == "--bind") {
-            if (!take_value("a local address")) return r;
-            if (value.empty()) {
-                r.error = "option --bind needs an address";
-                return r;
-            }
-            o.bind_address = value;
-        } else if (name == "--log") {
-            if (!take_value("a file name")) return r;
-            if (value.empty()) {
-                r.error = "option --log needs a file name";
-                return r;
-            }
-            o.log_file = value;
-        } else {
-            r.error = "unknown option '" + a + "'";
-            return r;
-        }
-        if (has_value && (name == "-h" || name == "--help" || name == "--version" || name == "--list-profiles" ||
-                          name == "--quiet" || name == "--verbose" || name == "--graph-edit")) {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // the parser takes them last first
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ArgumentMismatch &e) {
+        const std::string what = e.what();
+        const std::string name = user_spelling(what);
+        if (what.find("flag override") != std::string::npos) {
             r.error = "option " + name + " takes no value";
             return r;
         }
+        for (ValueOption *v : valued)
+            if (v->option->check_name(name)) r.error = "option " + name + " needs " + v->needs;
+        if (r.error.empty()) r.error = what;
+        return r;
+    } catch (const CLI::ParseError &e) {
+        r.error = e.what();
+        return r;
     }
+    for (const std::string &extra : app.remaining())
+        if (extra != "--") {
+            r.error = "unknown option '" + extra + "'";
+            return r;
+        }
+
+    if (profile.given()) {
+        auto p = parse_profile(profile.text);
+        if (!p) {
+            r.error = "unknown profile '" + profile.text + "' (see --list-profiles)";
+            return r;
+        }
+        o.profile = *p;
+    }
+    if (duration.given()) {
+        auto s = parse_seconds(duration.text);
+        if (!s) {
+            r.error = "invalid duration '" + duration.text + "': give a positive number of seconds";
+            return r;
+        }
+        o.duration = *s;
+    }
+    if (port.given()) {
+        auto v = parse_uint(port.text, 1, 65535);
+        if (!v) {
+            r.error = "invalid port '" + port.text + "': give 1 to 65535";
+            return r;
+        }
+        o.port = static_cast<uint32_t>(*v);
+    }
+    if (max_users.given()) {
+        auto v = parse_uint(max_users.text, 1, 1000);
+        if (!v) {
+            r.error = "invalid client limit '" + max_users.text + "': give 1 to 1000";
+            return r;
+        }
+        o.max_users = static_cast<uint32_t>(*v);
+    }
+    if (bind.given() && bind.text.empty()) {
+        r.error = "option --bind needs " + std::string(bind.needs);
+        return r;
+    }
+    o.bind_address = bind.text;
+    if (log.given() && log.text.empty()) {
+        r.error = "option --log needs " + std::string(log.needs);
+        return r;
+    }
+    o.log_file = log.text;
 
     if (o.help || o.version || o.list_profiles) return r;
     if (positional.size() != 2) {

@@ -239,7 +239,8 @@ private:
     TASFWriter *writer_ = nullptr;
     ComPtr<IMediaSeeking> seeking_;
     ComPtr<IWMWriterNetworkSink> sink_;
-    size_t progress_width_ = 0;
+    size_t progress_width_ = 0;  // the last progress line's length, on a terminal
+    double last_line_at_ = -1;   // when the last plain progress line was printed, in wall seconds
     OpenAborter aborter_;
 };
 
@@ -338,9 +339,8 @@ void Session::tick() {
         std::fprintf(out_, "\r%s", padded.c_str());
     } else {
         // Plain lines, once a second, for logs and pipes.
-        static double last = -1;
-        if (wall - last < 1.0) return;
-        last = wall;
+        if (wall - last_line_at_ < 1.0) return;
+        last_line_at_ = wall;
         std::fprintf(out_, "%s\n", line.c_str());
     }
     std::fflush(out_);

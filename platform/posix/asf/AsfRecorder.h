@@ -62,6 +62,10 @@ struct RecorderOptions {
     uint32_t packet_size = 0;  // 0: chosen from the profile's bit rate
 };
 
+// Threads: set up (formats, start) and finished (drain, stop) by the writer filter's owner, one
+// thread at a time; push_* and end_of_stream from the streaming threads, one per input, at
+// the same time as each other and as the queries. The workers, the interleaver and the output
+// thread are the recorder's own (EncodeWorker.h, Interleaver.h).
 class Recorder {
 public:
     explicit Recorder(int profile);
@@ -86,6 +90,8 @@ public:
 
     // Copies one sample in and queues it. Times in 100 ns units; video `stop` < 0 if unknown.
     // Fails once the recording is aborted or stopped, or for a buffer too short for its format.
+    // Blocks while the input's queue is full (the encoder is behind): the source slows down
+    // rather than memory growing; stop() and a write failure release it.
     HRESULT push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop);
     HRESULT push_audio(size_t input, const uint8_t *data, size_t size, int64_t start);
     // No more data on this input: its streams are finished (queued data first). Any thread;
@@ -93,10 +99,11 @@ public:
     void end_of_stream(size_t input);
 
     // Ends every input and waits until everything queued is encoded and written (the file stays
-    // open; stop() finishes it).
+    // open; stop() finishes it). Blocks; not from a streaming thread that still pushes.
     void drain();
     // Finishes everything queued, writes the final header and the index, closes the file.
-    // Returns the first failure of the recording, S_OK if none. Safe to call twice.
+    // Returns the first failure of the recording, S_OK if none. Safe to call twice. Blocks
+    // until every thread of the recorder has ended.
     HRESULT stop();
 
     // Latest media time received on any input (100 ns).

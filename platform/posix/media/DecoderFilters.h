@@ -20,7 +20,7 @@
 // Receive fails from then on so the source stops sending.
 #pragma once
 
-#include "platform/posix/graph/BaseFilter.h"
+#include "platform/posix/graph/TransformFilter.h"
 #include "platform/posix/media/Codecs.h"
 #include "platform/posix/media/MediaTypes.h"
 

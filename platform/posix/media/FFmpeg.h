@@ -1,8 +1,10 @@
-// Shared pieces of the FFmpeg-backed media filters: owners for the libav* objects, time
+// Shared pieces of the FFmpeg-backed media filters: owners for the libav* objects (from
+// ffmpeg/Owners.h, shared with the ASF writer), time
 // conversion between stream time bases and REFERENCE_TIME, and the mapping of FFmpeg errors
 // to the HRESULTs the platform reports in the same situations.
 #pragma once
 
+#include "platform/posix/ffmpeg/Owners.h"
 #include "platform/posix/media/Results.h"
 
 extern "C" {
@@ -34,33 +36,14 @@ inline int64_t from_units(int64_t t, AVRational tb) {
     return av_rescale_q(t, kUnitsTimeBase, tb);
 }
 
-struct PacketDeleter {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct CodecContextDeleter {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct CodecParametersDeleter {
-    void operator()(AVCodecParameters *p) const { avcodec_parameters_free(&p); }
-};
-struct SwsDeleter {
-    void operator()(SwsContext *s) const { sws_freeContext(s); }
-};
-struct SwrDeleter {
-    void operator()(SwrContext *s) const { swr_free(&s); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersDeleter>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
-
-inline PacketPtr make_packet() { return PacketPtr(av_packet_alloc()); }
-inline FramePtr make_frame() { return FramePtr(av_frame_alloc()); }
+using ffmpeg::CodecContextPtr;
+using ffmpeg::CodecParametersPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::make_frame;
+using ffmpeg::make_packet;
+using ffmpeg::PacketPtr;
+using ffmpeg::SwrPtr;
+using ffmpeg::SwsPtr;
 
 // FFmpeg's text for an error code, for logs.
 std::string av_error_text(int err);

@@ -1,6 +1,7 @@
 #include "platform/posix/net/NetworkSink.h"
 
 #include "platform/posix/net/AsfLive.h"
+#include "platform/posix/net/Broadcast.h"
 #include "platform/posix/net/HttpRequest.h"
 #include "platform/posix/net/NSSBuffer.h"
 #include "platform/posix/object.h"
@@ -85,7 +86,7 @@ public:
     // The wake-up event lives as long as the object, so that the writer's thread can always
     // signal it, whatever Open and Close do meanwhile.
     explicit NetworkSink(const SinkLimits &limits)
-        : limits_(limits), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+        : limits_(limits), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), broadcast_(limits.backlog_bytes) {}
     ~NetworkSink() override {
         Close();
         if (wake_fd_ >= 0) ::close(wake_fd_);
@@ -98,18 +99,15 @@ public:
         DWORD length = 0;
         HRESULT hr = pHeader->GetBufferAndLength(&data, &length);
         if (FAILED(hr)) return hr;
-        auto info = parse_header(data, length, nullptr);
-        if (!info) return NS_E_INVALID_DATA;
         {
             std::lock_guard<std::mutex> lock(m_);
-            if (header_ && header_->live_header == info->live_header) return S_OK;  // the same broadcast
-            if (header_) end_broadcast_locked();  // a different header: the old clients cannot follow
-            header_ = std::move(*info);
-            framed_header_ = std::make_shared<std::vector<uint8_t>>(frame_header(header_->live_header));
-            raw_header_ = std::make_shared<std::vector<uint8_t>>(header_->live_header);
-            next_location_ = 0;
-            backlog_.clear();
-            backlog_bytes_ = 0;
+            AsfHeaderInfo info;
+            bool same = false;
+            hr = broadcast_.check_header(data, length, &info, &same);
+            if (FAILED(hr)) return hr;
+            if (same) return S_OK;                             // the same broadcast
+            if (broadcast_.on_air()) end_broadcast_locked();  // a different header: the old clients cannot follow
+            broadcast_.start(std::move(info));
             for (auto &c : clients_)
                 if (c->state == Client::State::Waiting) start_locked(*c);
         }
@@ -132,40 +130,12 @@ public:
         if (FAILED(hr)) return hr;
         {
             std::lock_guard<std::mutex> lock(m_);
-            if (!header_) return NS_E_INVALID_REQUEST;  // no header: nothing to put the packet in
-            if (length != header_->packet_size) return NS_E_INVALID_DATA;
-            bool key = starts_key_frame(data, length, header_->video_streams);
-            auto bytes = std::make_shared<std::vector<uint8_t>>(kFramedPrefix + length);
-            frame_data_prefix(bytes->data(), next_location_++, length);
-            std::memcpy(bytes->data() + kFramedPrefix, data, length);
-            Bytes packet = std::move(bytes);
-
-            // Keep what a joining client needs: everything since the last key frame, and the
-            // key frame's packet as a client starting there should see it.
-            if (key) {
-                backlog_.clear();
-                backlog_bytes_ = 0;
-                auto join = std::make_shared<std::vector<uint8_t>>(*packet);
-                drop_video_before_key_frame(join->data() + kFramedPrefix, length, header_->video_streams);
-                join_packet_ = std::move(join);
-            }
-            if (key || !backlog_.empty()) {
-                backlog_.push_back(packet);
-                backlog_bytes_ += packet->size();
-                if (backlog_bytes_ > limits_.backlog_bytes) {
-                    backlog_.clear();  // too far from a key frame; the next one starts anew
-                    backlog_bytes_ = 0;
-                }
-            }
+            Broadcast::Packet packet;
+            hr = broadcast_.add(data, length, &packet);
+            if (FAILED(hr)) return hr;
             for (auto &c : clients_) {
                 if (c->state != Client::State::Streaming || c->drop) continue;
-                if (!c->synced) {
-                    if (!key) continue;
-                    c->synced = true;
-                    queue_packet_locked(*c, join_packet_);
-                    continue;
-                }
-                queue_packet_locked(*c, packet);
+                if (Bytes b = broadcast_.for_client(packet, &c->synced)) queue_packet_locked(*c, b);
             }
         }
         wake();
@@ -446,7 +416,7 @@ private:
             h += c.kind == RequestKind::Describe ? "Content-Type: application/vnd.ms.wms-hdr.asfv1\r\n"
                                                  : "Content-Type: application/x-mms-framed\r\n";
             if (c.kind == RequestKind::Describe)
-                h += "Content-Length: " + std::to_string(framed_header_->size()) + "\r\n";
+                h += "Content-Length: " + std::to_string(broadcast_.framed_header()->size()) + "\r\n";
         }
         h += std::string("Server: ") + kServer + "\r\nCache-Control: no-cache\r\n";
         if (c.kind != RequestKind::Plain) {
@@ -461,14 +431,15 @@ private:
     void start_locked(Client &c) {
         queue_locked(c, make_bytes(response_head(c)), 0);
         if (c.kind == RequestKind::Describe) {
-            queue_locked(c, framed_header_, 0);
+            queue_locked(c, broadcast_.framed_header(), 0);
             c.state = Client::State::Flushing;
             return;
         }
-        queue_locked(c, c.kind == RequestKind::Play ? framed_header_ : raw_header_, 0);
+        queue_locked(c, c.kind == RequestKind::Play ? broadcast_.framed_header() : broadcast_.raw_header(), 0);
         c.state = Client::State::Streaming;
-        c.synced = !backlog_.empty();
-        for (size_t i = 0; i < backlog_.size(); ++i) queue_packet_locked(c, i == 0 ? join_packet_ : backlog_[i]);
+        std::vector<Bytes> packets = broadcast_.joining();
+        c.synced = !packets.empty();
+        for (const Bytes &p : packets) queue_packet_locked(c, p);
     }
 
     void end_broadcast_locked() {
@@ -478,11 +449,7 @@ private:
             if (c->kind == RequestKind::Play) queue_locked(*c, end, 0);
             c->state = Client::State::Flushing;
         }
-        header_.reset();
-        framed_header_.reset();
-        raw_header_.reset();
-        backlog_.clear();
-        backlog_bytes_ = 0;
+        broadcast_.end();
     }
 
     void refuse_locked(Client &c, const char *status, const char *text) {
@@ -513,7 +480,7 @@ private:
             c.admitted = true;
             events->push_back({WMT_CLIENT_CONNECT, properties(c)});
         }
-        if (header_) {
+        if (broadcast_.on_air()) {
             start_locked(c);
         } else {
             c.state = Client::State::Waiting;  // the header comes with the writer's first output
@@ -761,6 +728,8 @@ private:
     uint16_t port_ = 0;
     std::thread thread_;
 
+    // Lock order: control_, then m_ (Open, Close and Disconnect take m_ inside control_); never
+    // control_ while m_ is held. Neither is held while a status callback runs (fire()).
     std::mutex m_;  // everything below, between the writer's thread, the server thread and callers
     std::condition_variable done_;
     bool stop_ = false;
@@ -769,14 +738,8 @@ private:
     DWORD max_clients_ = kDefaultMaxClients;
     std::vector<std::unique_ptr<Client>> clients_;
     std::vector<Advised> callbacks_;
-    std::optional<AsfHeaderInfo> header_;
-    Bytes framed_header_;
-    Bytes raw_header_;
-    uint32_t next_location_ = 0;
+    Broadcast broadcast_;  // the header, the packets' framing and the joining backlog
     Clock::time_point accept_paused_until_{};
-    std::deque<Bytes> backlog_;  // from the last key frame's packet on
-    Bytes join_packet_;          // that packet as a client joining there gets it
-    size_t backlog_bytes_ = 0;
     std::mt19937 random_{std::random_device{}()};
 };
 

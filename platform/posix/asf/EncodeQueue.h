@@ -1,0 +1,75 @@
+// What flows between the recorder's threads: raw pictures and sound handed in by the writer's
+// pins, encoded frames handed to the interleaver, and the bounded queue between them.
+#pragma once
+
+#include "platform/posix/asf/AsfFile.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace tw::posix::asf::recorder {
+
+constexpr int64_t kUnits = 10000000;  // 100 ns units per second
+constexpr size_t kVideoQueue = 8;      // raw frames waiting per video stream
+constexpr size_t kAudioQueue = 64;     // PCM blocks waiting
+
+struct Raw {
+    Bytes data;
+    int64_t start = 0, stop = -1;
+    bool eos = false;
+};
+using RawPtr = std::shared_ptr<const Raw>;
+
+struct Encoded {
+    Bytes data;
+    int64_t pts_ms, dur_ms;
+    bool key;
+};
+
+// Bounded FIFO between a pushing thread and a worker. close() wakes both sides for good.
+template <class T>
+class Queue {
+public:
+    explicit Queue(size_t cap) : cap_(cap) {}
+    bool push(T v) {
+        std::unique_lock lk(m_);
+        not_full_.wait(lk, [&] { return q_.size() < cap_ || closed_; });
+        if (closed_) return false;
+        q_.push_back(std::move(v));
+        not_empty_.notify_one();
+        return true;
+    }
+    // Queues even when full (end-of-stream markers must not be lost).
+    void push_always(T v) {
+        std::lock_guard lk(m_);
+        q_.push_back(std::move(v));
+        not_empty_.notify_one();
+    }
+    bool pop(T &out) {
+        std::unique_lock lk(m_);
+        not_empty_.wait(lk, [&] { return !q_.empty() || closed_; });
+        if (q_.empty()) return false;
+        out = std::move(q_.front());
+        q_.pop_front();
+        not_full_.notify_one();
+        return true;
+    }
+    void close() {
+        std::lock_guard lk(m_);
+        closed_ = true;
+        not_full_.notify_all();
+        not_empty_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable not_full_, not_empty_;
+    std::deque<T> q_;
+    size_t cap_;
+    bool closed_ = false;
+};
+
+}  // namespace tw::posix::asf::recorder

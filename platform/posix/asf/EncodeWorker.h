@@ -1,0 +1,89 @@
+// The recorder's encoding workers: one thread per output stream, fed through a bounded queue,
+// encoding with FFmpeg and submitting encoded frames to the interleaver.
+#pragma once
+
+#include "platform/posix/asf/Interleaver.h"
+#include "platform/posix/asf/Wm8Profiles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace tw::posix::asf::recorder {
+
+inline std::u16string u16(const char *s) {
+    std::u16string r;
+    while (*s) r.push_back(char16_t(*s++));
+    return r;
+}
+
+inline int64_t to_ms(int64_t v, AVRational tb) { return av_rescale_q(v, tb, AVRational{1, 1000}); }
+
+// ---- Workers: one per output stream.
+class Worker {
+public:
+    Worker(size_t layout_index, size_t queue) : index_(layout_index), q_(queue) {}
+    virtual ~Worker() = default;
+    virtual HRESULT open() = 0;
+    virtual void fill(AsfStream &s) = 0;
+
+    void start(Interleaver *hub, const char *name) {
+        hub_ = hub;
+        thread_ = std::thread([this, name] {
+            // Named for profilers and debuggers: "asf-audio", "asf-video1", ...
+            pthread_setname_np(pthread_self(), name);
+            run();
+        });
+    }
+    bool push(RawPtr r) { return q_.push(std::move(r)); }
+    void end() { q_.push_always(std::make_shared<Raw>(Raw{{}, 0, -1, true})); }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    void close_queue() { q_.close(); }
+
+protected:
+    virtual void process(const Raw &r) = 0;
+    virtual void finish() = 0;
+    void emit(const AVPacket *pkt, AVRational tb) {
+        // An audio encoder's priming frame decodes to the time before the start: left out, the
+        // streams start together at zero and the file lasts as long as its input.
+        if (pkt->duration > 0 && pkt->pts + pkt->duration <= 0) return;
+        Encoded e{Bytes(pkt->data, pkt->data + pkt->size), to_ms(pkt->pts, tb),
+                  std::max<int64_t>(to_ms(pkt->duration, tb), 0), (pkt->flags & AV_PKT_FLAG_KEY) != 0};
+        hub_->submit(index_, std::move(e));
+    }
+    void drain_encoder(AVCodecContext *c, AVPacket *pkt) {
+        while (avcodec_receive_packet(c, pkt) == 0) {
+            emit(pkt, c->time_base);
+            av_packet_unref(pkt);
+        }
+    }
+
+    size_t index_;
+    Interleaver *hub_ = nullptr;
+
+private:
+    void run() {
+        RawPtr r;
+        while (q_.pop(r)) {
+            if (r->eos) break;
+            if (!hub_->aborted()) process(*r);
+        }
+        if (!hub_->aborted()) finish();
+        hub_->end_stream(index_);
+        q_.close();
+    }
+    Queue<RawPtr> q_;
+    std::thread thread_;
+};
+
+// The worker for video stream `index` of the layout, fed pictures in `in`.
+std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s, const VideoFormat &in);
+// The worker for the audio stream `index` of the layout, fed sound in `in`.
+std::unique_ptr<Worker> make_audio_worker(size_t index, const StreamSetting &s, const AudioFormat &in);
+
+}  // namespace tw::posix::asf::recorder

@@ -1,0 +1,263 @@
+#include "platform/posix/asf/EncodeWorker.h"
+
+#include "platform/posix/ffmpeg/Owners.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+namespace tw::posix::asf::recorder {
+
+namespace {
+
+class VideoWorker : public Worker {
+public:
+    VideoWorker(size_t index, const StreamSetting &s, const VideoFormat &in)
+        : Worker(index, kVideoQueue), s_(s), in_(in) {}
+    ~VideoWorker() override {
+        sws_freeContext(sws_);
+        av_frame_free(&last_);
+        av_packet_free(&pkt_);
+    }
+
+    HRESULT open() override {
+        const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+        if (!codec) return E_FAIL;
+        enc_.reset(avcodec_alloc_context3(codec));
+        AVCodecContext *c = enc_.get();
+        c->width = s_.width;
+        c->height = s_.height;
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        c->time_base = AVRational{s_.fps_den, s_.fps_num};
+        c->framerate = AVRational{s_.fps_num, s_.fps_den};
+        c->sample_aspect_ratio = AVRational{1, 1};
+        c->max_b_frames = 0;
+        gop_ = std::max<int64_t>(1, av_rescale(s_.keyframe_ms, s_.fps_num, int64_t(s_.fps_den) * 1000));
+        c->gop_size = int(gop_);
+        if (s_.bitrate > 0) {
+            c->bit_rate = s_.bitrate;
+            // The profile's buffer window as a leaky bucket draining at the stream's rate (one
+            // bit more, which FFmpeg's rate control takes without its "impossible" warning).
+            c->rc_max_rate = s_.bitrate + 1;
+            c->rc_buffer_size = int(int64_t(s_.bitrate) * std::max(s_.buffer_ms, 1000) / 1000);
+            c->rc_initial_buffer_occupancy = c->rc_buffer_size * 3 / 4;
+            c->qmax = 31;
+        } else {
+            // Quality-based: a fixed quantiser from the profile's quality (98 -> 2, 50 -> 7).
+            int q = std::clamp(2 + (98 - s_.quality) * 5 / 48, 2, 31);
+            c->flags |= AV_CODEC_FLAG_QSCALE;
+            c->global_quality = FF_QP2LAMBDA * q;
+        }
+        if (avcodec_open2(c, codec, nullptr) < 0) return E_FAIL;
+        pkt_ = av_packet_alloc();
+        return S_OK;
+    }
+
+    void fill(AsfStream &s) override {
+        s.video = true;
+        s.width = s_.width;
+        s.height = s_.height;
+        s.fourcc = MKTAG('W', 'M', 'V', '2');
+        s.bitrate = s_.bitrate > 0 ? uint32_t(s_.bitrate) : uint32_t(s_.width * s_.height * 8);
+        s.buffer_ms = uint32_t(s_.buffer_ms);
+        s.frame_time_100ns = uint64_t(av_rescale(kUnits, s_.fps_den, s_.fps_num));
+        s.codec_name = u16("Windows Media Video 8");
+        s.codec_description = u16("");
+        AVCodecContext *c = enc_.get();
+        if (c->extradata_size > 0) s.extradata.assign(c->extradata, c->extradata + c->extradata_size);
+    }
+
+private:
+    bool setup_scaler() {
+        if (sws_) return true;
+        int sw = s_.width, sh = s_.height;
+        // Fit the picture into the frame with its aspect kept; the rest is black border.
+        if (int64_t(in_.width) * s_.height > int64_t(s_.width) * in_.height)
+            sh = int(int64_t(s_.width) * in_.height / in_.width);
+        else
+            sw = int(int64_t(s_.height) * in_.width / in_.height);
+        sw = std::max(2, sw & ~1);
+        sh = std::max(2, sh & ~1);
+        x_ = ((s_.width - sw) / 2) & ~1;
+        y_ = ((s_.height - sh) / 2) & ~1;
+        sw_ = sw;
+        sh_ = sh;
+        sws_ = sws_getContext(in_.width, in_.height, AVPixelFormat(in_.pix_fmt), sw, sh, AV_PIX_FMT_YUV420P,
+                              SWS_BICUBIC, nullptr, nullptr, nullptr);
+        return sws_ != nullptr;
+    }
+
+    AVFrame *scale(const Raw &r) {
+        if (!setup_scaler()) return nullptr;
+        const uint8_t *src[4] = {};
+        int ls[4] = {};
+        const uint8_t *d = r.data.data();
+        int w = in_.width, h = in_.height;
+        switch (in_.pix_fmt) {
+        case AV_PIX_FMT_BGR0:
+        case AV_PIX_FMT_BGRA:
+        case AV_PIX_FMT_BGR24:
+        case AV_PIX_FMT_YUYV422: {
+            int bpp = in_.pix_fmt == AV_PIX_FMT_BGR24 ? 3 : in_.pix_fmt == AV_PIX_FMT_YUYV422 ? 2 : 4;
+            int stride = in_.stride ? in_.stride : (in_.pix_fmt == AV_PIX_FMT_BGR24 ? (w * 3 + 3) & ~3 : w * bpp);
+            if (in_.bottom_up) {
+                src[0] = d + size_t(stride) * (h - 1);
+                ls[0] = -stride;
+            } else {
+                src[0] = d;
+                ls[0] = stride;
+            }
+            break;
+        }
+        case AV_PIX_FMT_YUV420P: {
+            int stride = in_.stride ? in_.stride : w;
+            src[0] = d;
+            ls[0] = stride;
+            const uint8_t *u = d + size_t(stride) * h;
+            const uint8_t *v = u + size_t(stride / 2) * ((h + 1) / 2);
+            src[1] = in_.swap_uv ? v : u;
+            src[2] = in_.swap_uv ? u : v;
+            ls[1] = ls[2] = stride / 2;
+            break;
+        }
+        case AV_PIX_FMT_NV12: {
+            int stride = in_.stride ? in_.stride : w;
+            src[0] = d;
+            src[1] = d + size_t(stride) * h;
+            ls[0] = ls[1] = stride;
+            break;
+        }
+        default: return nullptr;
+        }
+        AVFrame *f = av_frame_alloc();
+        f->format = AV_PIX_FMT_YUV420P;
+        f->width = s_.width;
+        f->height = s_.height;
+        if (av_frame_get_buffer(f, 0) < 0) {
+            av_frame_free(&f);
+            return nullptr;
+        }
+        if (sw_ != s_.width || sh_ != s_.height) {
+            for (int y = 0; y < s_.height; ++y) std::memset(f->data[0] + y * f->linesize[0], 16, size_t(s_.width));
+            for (int p = 1; p < 3; ++p)
+                for (int y = 0; y < s_.height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, size_t(s_.width / 2));
+        }
+        uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
+                           f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
+        int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};
+        sws_scale(sws_, src, ls, 0, h, dst, dls);
+        return f;
+    }
+
+    int64_t slot_of(int64_t t) const { return av_rescale(t, s_.fps_num, int64_t(s_.fps_den) * kUnits); }
+
+    // Bit-rate streams keep the profile's buffer window: once the frames of the last window
+    // hold more than the window's worth of bits, slots are skipped (the picture before stays
+    // on screen) until it drains, as Windows Media encoders drop frames at low rates. The
+    // encoder's own rate control alone cannot get below its coarsest quantiser.
+    bool over_budget(int64_t slot) {
+        if (s_.bitrate <= 0) return false;
+        int64_t span = std::max<int64_t>(1, av_rescale(std::max(s_.buffer_ms, 1000), s_.fps_num, int64_t(s_.fps_den) * 1000));
+        while (!window_.empty() && window_.front().first <= slot - span) {
+            window_bits_ -= window_.front().second;
+            window_.pop_front();
+        }
+        return window_bits_ > av_rescale(s_.bitrate, span * s_.fps_den, s_.fps_num);
+    }
+
+    void encode(AVFrame *src, int64_t slot, bool force = false) {
+        bool key_slot = (slot - first_slot_) % gop_ == 0;
+        if (!force && over_budget(slot)) {
+            key_due_ = key_due_ || key_slot;
+            return;
+        }
+        AVFrame *f = av_frame_clone(src);
+        f->pts = slot;
+        // Key frames fall on the same slots in every variant, so one index serves them all.
+        f->pict_type = key_slot || key_due_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        key_due_ = false;
+        if (enc_->flags & AV_CODEC_FLAG_QSCALE) f->quality = enc_->global_quality;
+        if (avcodec_send_frame(enc_.get(), f) == 0) {
+            while (avcodec_receive_packet(enc_.get(), pkt_) == 0) {
+                window_.emplace_back(pkt_->pts, int64_t(pkt_->size) * 8);
+                window_bits_ += int64_t(pkt_->size) * 8;
+                emit(pkt_, enc_->time_base);
+                av_packet_unref(pkt_);
+            }
+        }
+        last_encoded_ = slot;
+        av_frame_free(&f);
+    }
+
+    // Constant frame rate: every output slot shows the latest frame that started at or before
+    // it; frames that fall between slots are dropped, gaps repeat the previous frame.
+    void process(const Raw &r) override {
+        int64_t slot = slot_of(std::max<int64_t>(r.start, 0));
+        if (next_slot_ == INT64_MIN) next_slot_ = first_slot_ = slot;
+        if (r.stop > r.start) last_stop_ = std::max(last_stop_, r.stop);
+        last_start_ = std::max(last_start_, r.start);
+        if (slot < next_slot_) {
+            // Falls into a slot already shown: keep it as the picture for the next slot.
+            AVFrame *f = scale(r);
+            if (f) {
+                av_frame_free(&last_);
+                last_ = f;
+            }
+            return;
+        }
+        if (last_) {
+            int64_t repeat_to = std::min(slot, next_slot_ + kMaxRepeat);
+            for (int64_t k = next_slot_; k < repeat_to; ++k) encode(last_, k);
+        }
+        AVFrame *f = scale(r);
+        if (!f) return;
+        av_frame_free(&last_);
+        last_ = f;
+        encode(last_, slot);
+        next_slot_ = slot + 1;
+    }
+
+    void finish() override {
+        if (last_) {
+            // The last picture lasts until its sample's stop time (one frame if none was given).
+            int64_t end = last_stop_ > last_start_ ? slot_of(last_stop_) : next_slot_;
+            end = std::min(end, next_slot_ + kMaxRepeat);
+            for (int64_t k = next_slot_; k < end; ++k) encode(last_, k);
+            // The last slot is always shown, so the stream lasts as long as its input.
+            int64_t final_slot = std::max(end, next_slot_) - 1;
+            if (last_encoded_ < final_slot) encode(last_, final_slot, true);
+        }
+        avcodec_send_frame(enc_.get(), nullptr);
+        drain_encoder(enc_.get(), pkt_);
+    }
+
+    static constexpr int64_t kMaxRepeat = 600;
+    StreamSetting s_;
+    VideoFormat in_;
+    ffmpeg::CodecContextPtr enc_;
+    SwsContext *sws_ = nullptr;
+    int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;
+    AVFrame *last_ = nullptr;
+    AVPacket *pkt_ = nullptr;
+    int64_t gop_ = 1;
+    int64_t next_slot_ = INT64_MIN, first_slot_ = 0;
+    int64_t last_stop_ = -1, last_start_ = -1;
+    int64_t last_encoded_ = INT64_MIN;
+    bool key_due_ = false;
+    std::deque<std::pair<int64_t, int64_t>> window_;  // (slot, bits) of the last buffer window
+    int64_t window_bits_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s, const VideoFormat &in) {
+    return std::make_unique<VideoWorker>(index, s, in);
+}
+
+}  // namespace tw::posix::asf::recorder
