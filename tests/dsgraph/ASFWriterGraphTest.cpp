@@ -4,8 +4,8 @@
 // ASF fakes. Both write to one log, so the order across them is checked.
 #include "dsgraph/ASFWriter.h"
 
-#include "dsgraph/ASFWriterFakes.h"
-#include "dsgraph/FilterGraphFakes.h"
+#include "tests/support/ASFWriterFakes.h"
+#include "tests/support/FilterGraphFakes.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // each one makes are checked exactly (ASFWriterGraphTest.cpp goes through a TFilterGraph).
 #include "dsgraph/ASFWriter.h"
 
-#include "dsgraph/ASFWriterFakes.h"
+#include "tests/support/ASFWriterFakes.h"
 
 #include <gtest/gtest.h>
 

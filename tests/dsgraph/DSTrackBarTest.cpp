@@ -1,7 +1,7 @@
 // The position track bar on a graph of recording fakes: scaling, the poll timer (real timers,
 // waited for through their own messages), seeks from the user's mouse through the real
 // control, graph changes and the graph going away first.
-#include "FilterGraphFakes.h"
+#include "tests/support/FilterGraphFakes.h"
 
 #include "dsgraph/DSTrackBar.h"
 #include "framework/Application.h"

@@ -1,6 +1,6 @@
 // HandleGraphEvent: every event code's typed handler and its decoded arguments, table-driven,
 // with every handler assigned at once so that a row also shows that no other handler fires.
-#include "FilterGraphFakes.h"
+#include "tests/support/FilterGraphFakes.h"
 
 #include "dsgraph/FilterGraph.h"
 

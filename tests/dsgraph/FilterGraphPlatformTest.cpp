@@ -2,7 +2,7 @@
 // builders, on Windows the system's (Wine's under test). Activation in the three modes,
 // standing in for the graph objects, registration found in the running object table, the log
 // file, the failure paths of rendering, and events a filter sends through IMediaEventSink.
-#include "FilterGraphFakes.h"
+#include "tests/support/FilterGraphFakes.h"
 #include "PlatformObjects.h"
 
 #include "dsgraph/FilterGraph.h"

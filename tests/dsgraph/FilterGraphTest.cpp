@@ -2,7 +2,7 @@
 // activation and deactivation orders in the three modes, the interface query, running object
 // table registration, the log file, members and listeners, graph control, event draining from
 // a second thread, and event decoding.
-#include "FilterGraphFakes.h"
+#include "tests/support/FilterGraphFakes.h"
 
 #include "dsgraph/FilterGraph.h"
 #include "framework/Application.h"

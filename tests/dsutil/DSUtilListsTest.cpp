@@ -2,7 +2,7 @@
 // counts are checked after every call that takes or hands out a reference.
 #include "dsutil/DSUtil.h"
 
-#include "dsutil/FakeDirectShow.h"
+#include "tests/support/FakeDirectShow.h"
 
 #include <gtest/gtest.h>
 

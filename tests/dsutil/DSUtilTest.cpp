@@ -2,7 +2,7 @@
 // helpers and the profile table.
 #include "dsutil/DSUtil.h"
 
-#include "dsutil/FakeCom.h"
+#include "tests/support/FakeCom.h"
 #include "platform/directshow.h"
 #include "platform/text.h"
 

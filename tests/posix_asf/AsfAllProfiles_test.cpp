@@ -1,7 +1,7 @@
 // Every one of the 27 profiles recorded through the writer filter and read back. Longer than
 // the rest of the suite (labelled "long"), still run by CI.
-#include "AsfTestUtil.h"
-#include "TestGraph.h"
+#include "tests/support/AsfTestUtil.h"
+#include "tests/support/TestGraph.h"
 
 #include "platform/posix/asf/Wm8Profiles.h"
 

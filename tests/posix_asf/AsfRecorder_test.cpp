@@ -1,5 +1,5 @@
 // The recording engine on generated pictures and sound, read back with libavformat.
-#include "AsfTestUtil.h"
+#include "tests/support/AsfTestUtil.h"
 
 #include "platform/posix/asf/AsfRecorder.h"
 

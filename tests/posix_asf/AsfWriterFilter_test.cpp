@@ -1,7 +1,7 @@
 // The WM ASF Writer filter: its interfaces, pins per profile, and recordings pushed through it
 // by a test source, read back with libavformat.
-#include "AsfTestUtil.h"
-#include "TestGraph.h"
+#include "tests/support/AsfTestUtil.h"
+#include "tests/support/TestGraph.h"
 
 #include "platform/posix/asf/AsfWriterFilter.h"
 #include "platform/posix/asf/Wm8Profiles.h"

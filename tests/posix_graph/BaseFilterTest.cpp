@@ -1,5 +1,5 @@
 // Allocator, samples, pin connection rules and the streaming path of the base classes.
-#include "TestFilters.h"
+#include "tests/support/TestFilters.h"
 
 #include "platform/posix/graph/Graph.h"
 

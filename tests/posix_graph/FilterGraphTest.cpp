@@ -1,6 +1,6 @@
 // The filter graph manager: building, naming, enumeration, RenderFile, state changes, events,
 // seeking and the log.
-#include "TestFilters.h"
+#include "tests/support/TestFilters.h"
 
 #include "platform/posix/graph/Graph.h"
 #include "platform/posix/graph/Render.h"

@@ -1,5 +1,5 @@
 // The capture graph builder and the DVD graph builder, created through CoCreateInstance.
-#include "TestFilters.h"
+#include "tests/support/TestFilters.h"
 
 using namespace graphtest;
 

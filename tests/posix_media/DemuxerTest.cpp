@@ -2,8 +2,8 @@
 // the packets of a clip.
 #include "platform/posix/media/Demuxer.h"
 
-#include "posix_media/Fixtures.h"
-#include "posix_media/HttpServer.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/HttpServer.h"
 #include "tests/support/HResultChecks.h"
 
 #include <fcntl.h>

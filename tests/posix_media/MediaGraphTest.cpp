@@ -7,10 +7,10 @@
 #include "platform/posix/object.h"
 #include "platform/text.h"
 
-#include "posix_media/Fixtures.h"
-#include "posix_media/HttpServer.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/HttpServer.h"
 #include "tests/support/HResultChecks.h"
-#include "posix_media/TestSink.h"
+#include "tests/support/TestSink.h"
 
 #include <fcntl.h>
 #include <unistd.h>

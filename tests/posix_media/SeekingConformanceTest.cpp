@@ -4,7 +4,7 @@
 #include "platform/directshow.h"
 #include "platform/posix/media/SourceFilter.h"
 
-#include "posix_media/Fixtures.h"
+#include "tests/support/MediaFixtures.h"
 #include "tests/support/HResultChecks.h"
 
 #include <functional>

@@ -1,6 +1,6 @@
 // The broadcast form of an ASF header, key-frame join points, MMS framing, request
 // classification and the memory INSSBuffer.
-#include "NetFixtures.h"
+#include "tests/support/NetFixtures.h"
 
 #include "platform/posix/net/AsfLive.h"
 #include "platform/posix/net/HttpRequest.h"

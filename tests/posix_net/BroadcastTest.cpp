@@ -1,7 +1,7 @@
 // The broadcast's rules without sockets: framing and numbering, where a joining client starts,
 // when a client that joined early comes in step, the backlog's bound, and a new header.
 #include "platform/posix/net/Broadcast.h"
-#include "NetFixtures.h"
+#include "tests/support/NetFixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The network sink against real clients on 127.0.0.1: FFmpeg's mmsh:// and http:// clients,
 // and bare sockets for what the tools cannot show (join points, limits, stalls, closing).
-#include "NetFixtures.h"
+#include "tests/support/NetFixtures.h"
 
 #include "platform/posix/net/NetworkSink.h"
 #include "platform/posix/object.h"

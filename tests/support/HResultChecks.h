@@ -30,5 +30,6 @@ inline ::testing::AssertionResult hr_equal(const char *expected_expr, const char
 
 }  // namespace tw::test
 
-#define EXPECT_HR(expected, actual) EXPECT_PRED_FORMAT2(::tw::test::hr_equal, expected, actual)
-#define ASSERT_HR(expected, actual) ASSERT_PRED_FORMAT2(::tw::test::hr_equal, expected, actual)
+// The call may hold commas of its own (a template argument list, say).
+#define EXPECT_HR(expected, ...) EXPECT_PRED_FORMAT2(::tw::test::hr_equal, expected, (__VA_ARGS__))
+#define ASSERT_HR(expected, ...) ASSERT_PRED_FORMAT2(::tw::test::hr_equal, expected, (__VA_ARGS__))

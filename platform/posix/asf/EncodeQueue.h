@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/posix/asf/AsfFile.h"
+#include "platform/posix/ffmpeg/Owners.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -16,10 +17,19 @@ constexpr int64_t kUnits = 10000000;  // 100 ns units per second
 constexpr size_t kVideoQueue = 8;      // raw frames waiting per video stream
 constexpr size_t kAudioQueue = 64;     // PCM blocks waiting
 
+// A picture as the bit-rate variants of one size need it: scaled once, by whichever of their
+// workers gets to it first; the others wait for that one and take a reference to its buffers,
+// which no encoder writes to.
+struct ScaledPicture {
+    std::once_flag once;
+    ffmpeg::FramePtr frame;  // null when scaling failed
+};
+
 struct Raw {
     Bytes data;
     int64_t start = 0, stop = -1;
     bool eos = false;
+    mutable ScaledPicture scaled;  // video only
 };
 using RawPtr = std::shared_ptr<const Raw>;
 

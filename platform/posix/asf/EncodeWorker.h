@@ -39,7 +39,11 @@ public:
         });
     }
     bool push(RawPtr r) { return q_.push(std::move(r)); }
-    void end() { q_.push_always(std::make_shared<Raw>(Raw{{}, 0, -1, true})); }
+    void end() {
+        auto r = std::make_shared<Raw>();
+        r->eos = true;
+        q_.push_always(std::move(r));
+    }
     void join() {
         if (thread_.joinable()) thread_.join();
     }

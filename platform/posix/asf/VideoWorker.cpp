@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <mutex>
 
 namespace tw::posix::asf::recorder {
 
@@ -93,7 +94,16 @@ private:
         return sws_ != nullptr;
     }
 
+    // The picture at the profile's size: shared with the other variants of this input when they
+    // have the same size, scaled here when they have not.
     AVFrame *scale(const Raw &r) {
+        std::call_once(r.scaled.once, [&] { r.scaled.frame.reset(scale_alone(r)); });
+        const AVFrame *shared = r.scaled.frame.get();
+        if (shared && shared->width == s_.width && shared->height == s_.height) return av_frame_clone(shared);
+        return scale_alone(r);
+    }
+
+    AVFrame *scale_alone(const Raw &r) {
         if (!setup_scaler()) return nullptr;
         const uint8_t *src[4] = {};
         int ls[4] = {};

@@ -6,6 +6,7 @@
 #include "platform/posix/graph/TransformFilter.h"
 #include "platform/text.h"
 #include "platform/win32.h"
+#include "tests/support/HResultChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +22,6 @@ using namespace tw::posix;
 using tw::ComPtr;
 using tw::DeleteMediaType;
 using tw::FreeMediaType;
-
-inline std::string hr_hex(HRESULT hr) {
-    char b[16];
-    std::snprintf(b, sizeof b, "0x%08X", static_cast<unsigned>(hr));
-    return b;
-}
-#define EXPECT_HR(expected, ...) \
-    EXPECT_EQ(graphtest::hr_hex(expected), graphtest::hr_hex((__VA_ARGS__))) << #__VA_ARGS__
-#define ASSERT_HR(expected, ...) \
-    ASSERT_EQ(graphtest::hr_hex(expected), graphtest::hr_hex((__VA_ARGS__))) << #__VA_ARGS__
 
 // Calls of several filters, in the order they happened.
 struct CallLog {

@@ -3,7 +3,7 @@
 // method a test does not need answers E_NOTIMPL.
 #pragma once
 
-#include "dsutil/FakeCom.h"
+#include "tests/support/FakeCom.h"
 #include "platform/directshow.h"
 #include "platform/text.h"
 

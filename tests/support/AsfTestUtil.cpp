@@ -1,4 +1,4 @@
-#include "AsfTestUtil.h"
+#include "tests/support/AsfTestUtil.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "FilterGraphFakes.h"
+#include "tests/support/FilterGraphFakes.h"
 
 #include "framework/MessageWindow.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "dsgraph/ASFWriter.h"
-#include "dsutil/FakeDirectShow.h"
+#include "tests/support/FakeDirectShow.h"
 #include "platform/text.h"
 #include "platform/wmf.h"
 

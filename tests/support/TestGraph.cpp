@@ -1,6 +1,6 @@
-#include "TestGraph.h"
+#include "tests/support/TestGraph.h"
 
-#include "AsfTestUtil.h"
+#include "tests/support/AsfTestUtil.h"
 
 #include "platform/posix/asf/AsfWriterFilter.h"
 #include "platform/posix/asf/Wm8Profiles.h"
