@@ -5,7 +5,7 @@
 #include "platform/directshow.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/text.h"
-#include "posix_media/TestSink.h"
+#include "tests/support/TestSink.h"
 
 #include <cstdint>
 #include <cstdio>

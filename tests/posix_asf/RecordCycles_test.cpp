@@ -9,7 +9,7 @@
 #include "dsgraph/FilterGraph.h"
 #include "platform/text.h"
 #include "platform/win32.h"
-#include "posix_asf/AsfTestUtil.h"
+#include "tests/support/AsfTestUtil.h"
 
 #include <gtest/gtest.h>
 
