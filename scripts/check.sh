@@ -22,6 +22,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
+# shellcheck source=scripts/lib/session.sh
+. "$root/scripts/lib/session.sh"
 
 stages=()
 while [ $# -gt 0 ]; do
@@ -46,10 +48,7 @@ xvfb_pid=
 # shellcheck disable=SC2317  # called by the EXIT trap
 cleanup() {
   local rc=$?
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  stop_xvfb
   if [ "${TW_KEEP_TEST_DIR:-0}" = 1 ]; then
     echo "check.sh: kept $work"
   else
@@ -68,18 +67,7 @@ if [ -z "${HOME:-}" ] || [ ! -d "$HOME" ]; then
 fi
 
 # The window tests need a display: one X server for the whole run, as in test.sh.
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/displayfd" \
-  </dev/null >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display_number=
-read -r -t 20 display_number <"$work/displayfd" || true
-if [ -z "$display_number" ]; then
-  echo "check.sh: Xvfb did not start:" >&2
-  cat "$work/xvfb.log" >&2
-  exit 1
-fi
-export DISPLAY=":$display_number"
+start_xvfb "$work" || exit 1
 
 # Every report ends the program with a failure, with its stack; the suppression files are
 # given even where a sanitizer is not built in (the options are then ignored).

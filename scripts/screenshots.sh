@@ -30,7 +30,7 @@ wine_started=0
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
   [ "$wine_started" -eq 1 ] && wineserver -k </dev/null >/dev/null 2>&1
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT

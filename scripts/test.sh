@@ -56,10 +56,7 @@ cleanup() {
   if [ "$wine_started" -eq 1 ]; then
     wineserver -k </dev/null >/dev/null 2>&1 || true
   fi
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  stop_xvfb
   if [ "${TW_KEEP_TEST_DIR:-0}" = 1 ]; then
     echo "test.sh: kept $work"
   else

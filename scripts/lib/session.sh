@@ -19,6 +19,14 @@ start_xvfb() {
   export DISPLAY=":$number"
 }
 
+# stop_xvfb: ends the X server start_xvfb started, if any.
+stop_xvfb() {
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+}
+
 # Wine: WINEPREFIX must be set and the X display running first (a wineserver started without
 # DISPLAY cannot create windows later).
 
