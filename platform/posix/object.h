@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/comobject.h"
+#include "platform/enumerator.h"
 
 #include <atomic>
 
@@ -22,5 +23,8 @@ public:
 // The platform layer's objects count themselves among the live objects.
 template <class Primary, class... Others>
 using ComObject = CountedObject<LiveObject, Primary, Others...>;
+
+template <class Enum, class Item, class Held = Item *, Item *(*HandOut)(const Held &) = hand_out_reference<Item>>
+using Enumerator = SnapshotEnumerator<LiveObject, Enum, Item, Held, HandOut>;
 
 }  // namespace tw::posix

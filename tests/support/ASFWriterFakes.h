@@ -4,9 +4,10 @@
 #pragma once
 
 #include "dsgraph/ASFWriter.h"
-#include "tests/support/FakeDirectShow.h"
+#include "platform/classfactory.h"
 #include "platform/text.h"
 #include "platform/wmf.h"
+#include "tests/support/FakeDirectShow.h"
 
 #include <cstring>
 #include <string>
@@ -216,19 +217,17 @@ private:
 };
 
 // Makes the fake filters; `refuse` makes creation fail as on a system without the filter.
-class FakeAsfFactory : public tw::test::Fake<IClassFactory> {
+class FakeAsfFactory : public tw::CallableFactory<tw::test::LiveFake> {
 public:
-    explicit FakeAsfFactory(CallLog *log) : log_(log) {}
+    explicit FakeAsfFactory(CallLog *log) : CallableFactory([this](REFIID riid, void **ppv) { return make(riid, ppv); }), log_(log) {}
     FilterSetup setup;
     HRESULT refuse = S_OK;
     FakeAsfWriter *last = nullptr;  // not counted: valid while the writer holds it
     int created = 0;
 
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override {
+private:
+    HRESULT make(REFIID riid, void **ppv) {
         log_->add("CreateInstance");
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
         if (FAILED(refuse)) return refuse;
         auto *filter = new FakeAsfWriter(log_, setup);
         HRESULT hr = filter->QueryInterface(riid, ppv);
@@ -239,12 +238,7 @@ public:
         }
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
-protected:
-    void *GetInterface(REFIID riid) override { return answer<IClassFactory>(riid); }
-
-private:
     CallLog *log_;
 };
 

@@ -19,11 +19,6 @@ std::vector<std::string> TakeLog() {
     return out;
 }
 
-int &LiveFakes() {
-    static int live = 0;
-    return live;
-}
-
 std::string Hex(uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%X", static_cast<unsigned>(v));

@@ -5,7 +5,10 @@
 #pragma once
 
 #include "dsgraph/FilterGraph.h"
+#include "tests/support/FakeCom.h"
+#include "platform/classfactory.h"
 #include "platform/comobject.h"
+#include "platform/enumerator.h"
 #include "platform/comptr.h"
 #include "platform/directshow.h"
 #include "platform/text.h"
@@ -26,18 +29,14 @@ namespace fakes {
 std::vector<std::string> &Log();
 inline void Record(std::string s) { Log().push_back(std::move(s)); }
 std::vector<std::string> TakeLog();
-int &LiveFakes();
 
 std::string Hex(uint32_t v);
 
 // ---- A COM object: the platform's counted object, counted in LiveFakes.
-struct LiveFake {
-    LiveFake() { ++LiveFakes(); }
-    LiveFake(const LiveFake &) { ++LiveFakes(); }
-    ~LiveFake() { --LiveFakes(); }
-};
+using tw::test::LiveFake;
 template <class Primary, class... Others>
-using Object = tw::CountedObject<LiveFake, Primary, Others...>;
+using Object = tw::test::Fake<Primary, Others...>;
+inline int LiveFakes() { return tw::test::live_fakes(); }
 
 // ---- Stubs: every method E_NOTIMPL; fakes override what they use.
 #define TW_DISPATCH_STUBS                                                                                    \
@@ -120,34 +119,10 @@ private:
 
 // A snapshot enumerator over counted references.
 template <class Enum, class Item>
-class FakeEnum : public Object<Enum> {
-public:
-    explicit FakeEnum(std::vector<tw::ComPtr<Item>> items) : items_(std::move(items)) {}
-    HRESULT STDMETHODCALLTYPE Next(ULONG n, Item **out, ULONG *fetched) override {
-        ULONG got = 0;
-        while (got < n && pos_ < items_.size()) {
-            out[got++] = tw::ComPtr<Item>(items_[pos_++]).detach();
-        }
-        if (fetched) *fetched = got;
-        return got == n ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG n) override {
-        pos_ += n;
-        return pos_ <= items_.size() ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(Enum **) override { return E_NOTIMPL; }
-
-protected:
-    void *GetInterface(REFIID iid) override { return this->template answer<Enum>(iid); }
-
-private:
-    std::vector<tw::ComPtr<Item>> items_;
-    size_t pos_ = 0;
-};
+Enum *NewFakeEnum(std::vector<tw::ComPtr<Item>> items) {
+    using E = tw::SnapshotEnumerator<LiveFake, Enum, Item, tw::ComPtr<Item>, tw::hand_out_counted<Item>>;
+    return new E(std::make_shared<typename E::Source>(), std::move(items));
+}
 
 class FakeFilter : public Object<IBaseFilter> {
 public:
@@ -177,7 +152,7 @@ public:
     HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override {
         std::vector<tw::ComPtr<IPin>> items;
         for (auto &p : pins_) items.push_back(tw::ComPtr<IPin>::addref(p.get()));
-        *out = new FakeEnum<IEnumPins, IPin>(std::move(items));
+        *out = NewFakeEnum<IEnumPins, IPin>(std::move(items));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR, IPin **) override { return E_NOTIMPL; }
@@ -267,7 +242,7 @@ public:
     HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters **out) override {
         std::vector<tw::ComPtr<IBaseFilter>> items;
         for (auto &f : filters_) items.push_back(f.filter);
-        *out = new FakeEnum<IEnumFilters, IBaseFilter>(std::move(items));
+        *out = NewFakeEnum<IEnumFilters, IBaseFilter>(std::move(items));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR, IBaseFilter **) override { return E_NOTIMPL; }
@@ -562,23 +537,7 @@ protected:
     void *GetInterface(REFIID iid) override { return answer<IDvdGraphBuilder>(iid); }
 };
 
-// ---- A class factory whose CreateInstance is a callable (or refuses with a result).
-class FakeFactory : public Object<IClassFactory> {
-public:
-    explicit FakeFactory(std::function<HRESULT(REFIID, void **)> create) : create_(std::move(create)) {}
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **out) override {
-        *out = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return create_(iid, out);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
-protected:
-    void *GetInterface(REFIID iid) override { return answer<IClassFactory>(iid); }
-
-private:
-    std::function<HRESULT(REFIID, void **)> create_;
-};
+using FakeFactory = tw::CallableFactory<LiveFake>;
 
 // Registers a factory for a class for the lifetime of the object.
 class Registration {

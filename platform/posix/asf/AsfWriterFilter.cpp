@@ -179,62 +179,6 @@ private:
     std::shared_ptr<WriterState> st_;
 };
 
-// ---- Enumerator over the pins the current profile uses.
-class PinList final : public ComObject<IEnumPins> {
-public:
-    PinList(ComPtr<IBaseFilter> owner, std::vector<IPin *> pins, const std::atomic<int> *version, int seen)
-        : owner_(std::move(owner)), pins_(std::move(pins)), version_(version), seen_(seen) {}
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG c, IPin **pp, ULONG *fetched) override {
-        if (!pp) return E_POINTER;
-        if (c != 1 && !fetched) return E_POINTER;
-        if (fetched) *fetched = 0;
-        if (version_->load() != seen_) return VFW_E_ENUM_OUT_OF_SYNC;
-        ULONG n = 0;
-        while (n < c && pos_ < pins_.size()) {
-            pp[n] = ComPtr<IPin>::addref(pins_[pos_++]).detach();
-            ++n;
-        }
-        if (fetched) *fetched = n;
-        return n == c ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG c) override {
-        if (version_->load() != seen_) return VFW_E_ENUM_OUT_OF_SYNC;
-        size_t left = pins_.size() - pos_;
-        pos_ += std::min<size_t>(c, left);
-        return c <= left ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        // Resynchronising is the caller's job: Reset shows the pins as they are now.
-        return reset();
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **pp) override {
-        if (!pp) return E_POINTER;
-        auto *c = new PinList(owner_, pins_, version_, seen_);
-        c->pos_ = pos_;
-        *pp = c;
-        return S_OK;
-    }
-
-    std::function<std::vector<IPin *>()> refresh;
-
-protected:
-    void *GetInterface(REFIID riid) override { return answer<IEnumPins>(riid); }
-
-private:
-    HRESULT reset() {
-        if (refresh) pins_ = refresh();
-        seen_ = version_->load();
-        pos_ = 0;
-        return S_OK;
-    }
-    ComPtr<IBaseFilter> owner_;  // keeps the filter, and so its pins, alive
-    std::vector<IPin *> pins_;   // not counted: the pins live as long as owner_
-    const std::atomic<int> *version_;  // the filter's; valid while owner_ is held
-    int seen_;
-    size_t pos_ = 0;
-};
-
 class AsfWriter;
 
 // ---- An input pin. Both exist from the start; the profile decides which of them are shown.
@@ -268,10 +212,16 @@ public:
     // IBaseFilter: only the pins of the current profile are listed and found.
     HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **ppEnum) override {
         if (!ppEnum) return E_POINTER;
-        auto *e = new PinList(ComPtr<IBaseFilter>::addref(static_cast<IBaseFilter *>(this)), visible_pins(),
-                              &pins_version_, pins_version_.load());
-        e->refresh = [this] { return visible_pins(); };
-        *ppEnum = e;
+        // Over the pins the current profile uses; a new profile puts it out of sync.
+        auto source = std::make_shared<PinEnumerator::Source>();
+        source->owner = ComPtr<IUnknown>::addref(static_cast<IBaseFilter *>(this));
+        source->take = [this](std::vector<IPin *> &pins) {
+            pins = visible_pins();
+            return pins_version_.load();
+        };
+        source->version = [this] { return pins_version_.load(); };
+        source->out_of_sync = VFW_E_ENUM_OUT_OF_SYNC;
+        *ppEnum = new PinEnumerator(std::move(source));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR Id, IPin **ppPin) override {

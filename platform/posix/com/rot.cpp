@@ -133,48 +133,7 @@ struct Entry {
     std::string published;  // path of the publication file, empty when not published
 };
 
-// A snapshot of the registered monikers, shared by an enumerator and its clones.
-using MonikerList = std::vector<ComPtr<IMoniker>>;
-
-class MonikerEnumerator final : public ComObject<IEnumMoniker> {
-public:
-    MonikerEnumerator(std::shared_ptr<const MonikerList> list, size_t pos) : list_(std::move(list)), pos_(pos) {}
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG celt, IMoniker **rgelt, ULONG *pceltFetched) override {
-        if (!rgelt) return E_POINTER;
-        if (celt > 1 && !pceltFetched) return E_INVALIDARG;
-        ULONG fetched = 0;
-        while (fetched < celt && pos_ < list_->size()) {
-            rgelt[fetched++] = ComPtr<IMoniker>((*list_)[pos_++]).detach();
-        }
-        if (pceltFetched) *pceltFetched = fetched;
-        return fetched == celt ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-        const size_t left = list_->size() - pos_;
-        if (celt > left) {
-            pos_ = list_->size();
-            return S_FALSE;
-        }
-        pos_ += celt;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker **ppenum) override {
-        if (!ppenum) return E_POINTER;
-        *ppenum = new MonikerEnumerator(list_, pos_);
-        return S_OK;
-    }
-
-private:
-    void *GetInterface(REFIID riid) override { return answer<IEnumMoniker>(riid); }
-
-    const std::shared_ptr<const MonikerList> list_;
-    size_t pos_;  // an enumerator is used by one thread at a time, as COM enumerators are
-};
+using MonikerEnumerator = Enumerator<IEnumMoniker, IMoniker, ComPtr<IMoniker>, hand_out_counted<IMoniker>>;
 
 // The process's table. It lives as long as the program and is not counted among the live
 // objects: its reference count is kept so that callers see ordinary counts, but reaching
@@ -284,12 +243,15 @@ public:
 
     HRESULT STDMETHODCALLTYPE EnumRunning(IEnumMoniker **ppenumMoniker) override {
         if (!ppenumMoniker) return E_INVALIDARG;
-        auto list = std::make_shared<MonikerList>();
+        // A snapshot of the registrations: later changes do not reach it, and Reset rewinds it.
+        std::vector<ComPtr<IMoniker>> list;
         {
             std::lock_guard<std::mutex> lock(lock_);
-            for (auto &e : entries_) list->push_back(e.moniker);
+            for (auto &e : entries_) list.push_back(e.moniker);
         }
-        *ppenumMoniker = new MonikerEnumerator(std::move(list), 0);
+        auto source = std::make_shared<MonikerEnumerator::Source>();
+        source->count_rule = CountRule::kCom;
+        *ppenumMoniker = new MonikerEnumerator(std::move(source), std::move(list));
         return S_OK;
     }
 

@@ -6,6 +6,7 @@
 // more than once is served by its latest registration.
 #include "platform/posix/com/runtime.h"
 
+#include "platform/classfactory.h"
 #include "platform/posix/object.h"
 
 #include <sys/syscall.h>
@@ -72,36 +73,6 @@ HRESULT create_builtin(const BuiltinClass &cls, REFIID riid, void **ppv) {
     if (!unk) return E_UNEXPECTED;
     return unk->QueryInterface(riid, ppv);
 }
-
-// The class object CoGetClassObject hands out for a built-in class.
-class BuiltinFactory final : public ComObject<IClassFactory> {
-public:
-    explicit BuiltinFactory(const BuiltinClass &cls) : cls_(cls) {}
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;  // none of our classes can be aggregated
-        return create_builtin(cls_, riid, ppv);
-    }
-    // Our classes are linked into the program, so there is no server to keep loaded; the
-    // count is kept only so that unbalanced unlocks are reported.
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            ++locks_;
-            return S_OK;
-        }
-        if (locks_.load() == 0) return E_UNEXPECTED;
-        --locks_;
-        return S_OK;
-    }
-
-private:
-    void *GetInterface(REFIID riid) override { return answer<IClassFactory>(riid); }
-
-    const BuiltinClass &cls_;  // an entry of the static table: lives as long as the program
-    std::atomic<int> locks_{0};
-};
 
 }  // namespace
 
@@ -174,7 +145,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
         return registered->QueryInterface(riid, ppv);
     const BuiltinClass *cls = (dwClsContext & CLSCTX_INPROC) ? find_builtin(rclsid) : nullptr;
     if (!cls) return REGDB_E_CLASSNOTREG;
-    auto factory = ComPtr<IClassFactory>::adopt(new BuiltinFactory(*cls));
+    // The class object CoGetClassObject hands out for a built-in class; cls is an entry of the
+    // static table, which lives as long as the program.
+    auto factory = ComPtr<IClassFactory>::adopt(new tw::CallableFactory<LiveObject>(
+        [cls](REFIID iid, void **out) { return create_builtin(*cls, iid, out); }));
     return factory->QueryInterface(riid, ppv);
 }
 

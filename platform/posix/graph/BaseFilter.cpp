@@ -7,61 +7,6 @@
 namespace tw::posix {
 
 // =============================================================================================
-// Pin enumerator
-
-class PinEnumerator final : public ComObject<IEnumPins> {
-public:
-    PinEnumerator(FilterImpl *filter, size_t pos, int version)
-        : filter_(ComPtr<IBaseFilter>::addref(filter)), impl_(filter), pos_(pos), version_(version) {}
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override {
-        if (!out || (!fetched && count != 1)) return E_POINTER;
-        ULONG n = 0;
-        {
-            std::lock_guard<std::mutex> g(impl_->mutex_);
-            if (version_ != impl_->pins_version_) {
-                if (fetched) *fetched = 0;
-                return VFW_E_ENUM_OUT_OF_SYNC;
-            }
-            while (n < count && pos_ < impl_->pins_.size()) {
-                out[n] = impl_->pins_[pos_].get();
-                ++n;
-                ++pos_;
-            }
-        }
-        for (ULONG i = 0; i < n; ++i) out[i]->AddRef();
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        std::lock_guard<std::mutex> g(impl_->mutex_);
-        if (version_ != impl_->pins_version_) return VFW_E_ENUM_OUT_OF_SYNC;
-        size_t left = impl_->pins_.size() - std::min(pos_, impl_->pins_.size());
-        pos_ += std::min<size_t>(count, left);
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        std::lock_guard<std::mutex> g(impl_->mutex_);
-        pos_ = 0;
-        version_ = impl_->pins_version_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **pp) override {
-        if (!pp) return E_POINTER;
-        *pp = new PinEnumerator(impl_, pos_, version_);
-        return S_OK;
-    }
-
-protected:
-    void *GetInterface(REFIID riid) override { return answer<IEnumPins>(riid); }
-
-private:
-    ComPtr<IBaseFilter> filter_;  // keeps impl_ alive
-    FilterImpl *impl_;
-    size_t pos_;
-    int version_;
-};
-// =============================================================================================
 // FilterImpl
 
 FilterImpl::FilterImpl() = default;
@@ -204,12 +149,16 @@ HRESULT FilterImpl::GetSyncSource(IReferenceClock **pClock) {
 
 HRESULT FilterImpl::EnumPins(IEnumPins **ppEnum) {
     if (!ppEnum) return E_POINTER;
-    int version;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        version = pins_version_;
-    }
-    *ppEnum = new PinEnumerator(this, 0, version);
+    auto source = std::make_shared<PinEnumerator::Source>();
+    source->owner = ComPtr<IUnknown>::addref(static_cast<IBaseFilter *>(this));
+    source->lock = &mutex_;
+    source->take = [this](std::vector<IPin *> &pins) {
+        for (auto &p : pins_) pins.push_back(p.get());
+        return pins_version_;
+    };
+    source->version = [this] { return pins_version_; };
+    source->out_of_sync = VFW_E_ENUM_OUT_OF_SYNC;
+    *ppEnum = new PinEnumerator(std::move(source));
     return S_OK;
 }
 

@@ -36,6 +36,8 @@
 
 namespace tw::posix {
 
+using PinEnumerator = Enumerator<IEnumPins, IPin>;
+
 // ---------------------------------------------------------------------------------------------
 // The filter. Derive from BaseFilter<Extra interfaces...> (below), create pins in the
 // constructor with add_pin, and override the hooks.
@@ -118,7 +120,6 @@ private:
     tw::wstring name_;
     std::vector<std::unique_ptr<PinBase>> pins_;
     int pins_version_ = 0;  // changes when a pin is added: enumerators go out of sync
-    friend class PinEnumerator;
 };
 
 template <class... Others>

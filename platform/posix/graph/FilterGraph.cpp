@@ -5,50 +5,6 @@
 namespace tw::posix::graph_manager {
 
 // =============================================================================================
-// Enumerator
-
-FilterEnumerator::FilterEnumerator(FilterGraph *graph, size_t pos, int version)
-    : keep_(ComPtr<IFilterGraph>::addref(graph)), graph_(graph), pos_(pos), version_(version) {}
-
-HRESULT FilterEnumerator::Next(ULONG count, IBaseFilter **out, ULONG *fetched) {
-    if (!out || (!fetched && count != 1)) return E_POINTER;
-    std::vector<ComPtr<IBaseFilter>> got;
-    {
-        std::lock_guard<std::mutex> g(graph_->mutex_);
-        if (version_ != graph_->version_) {
-            if (fetched) *fetched = 0;
-            return VFW_E_ENUM_OUT_OF_SYNC;
-        }
-        while (got.size() < count && pos_ < graph_->filters_.size()) got.push_back(graph_->filters_[pos_++].filter);
-    }
-    for (size_t i = 0; i < got.size(); ++i) out[i] = got[i].detach();
-    if (fetched) *fetched = static_cast<ULONG>(got.size());
-    return got.size() == count ? S_OK : S_FALSE;
-}
-
-HRESULT FilterEnumerator::Skip(ULONG count) {
-    std::lock_guard<std::mutex> g(graph_->mutex_);
-    if (version_ != graph_->version_) return VFW_E_ENUM_OUT_OF_SYNC;
-    size_t left = graph_->filters_.size() - std::min(pos_, graph_->filters_.size());
-    pos_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-}
-
-HRESULT FilterEnumerator::Reset() {
-    std::lock_guard<std::mutex> g(graph_->mutex_);
-    pos_ = 0;
-    version_ = graph_->version_;
-    return S_OK;
-}
-
-HRESULT FilterEnumerator::Clone(IEnumFilters **pp) {
-    if (!pp) return E_POINTER;
-    *pp = new FilterEnumerator(graph_, pos_, version_);
-    return S_OK;
-}
-
-
-// =============================================================================================
 // Object
 
 FilterGraph::~FilterGraph() {
@@ -228,12 +184,16 @@ HRESULT FilterGraph::RemoveFilter(IBaseFilter *pFilter) {
 
 HRESULT FilterGraph::EnumFilters(IEnumFilters **ppEnum) {
     if (!ppEnum) return E_POINTER;
-    int version;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        version = version_;
-    }
-    *ppEnum = new FilterEnumerator(this, 0, version);
+    auto source = std::make_shared<FilterEnumerator::Source>();
+    source->owner = ComPtr<IUnknown>::addref(static_cast<IFilterGraph2 *>(this));
+    source->lock = &mutex_;
+    source->take = [this](std::vector<IBaseFilter *> &filters) {
+        for (auto &e : filters_) filters.push_back(e.filter.get());
+        return version_;
+    };
+    source->version = [this] { return version_; };
+    source->out_of_sync = VFW_E_ENUM_OUT_OF_SYNC;
+    *ppEnum = new FilterEnumerator(std::move(source));
     return S_OK;
 }
 

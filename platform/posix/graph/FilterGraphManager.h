@@ -128,23 +128,7 @@ inline REFERENCE_TIME steady_now() {
 
 class FilterGraph;
 
-class FilterEnumerator final : public ComObject<IEnumFilters> {
-public:
-    FilterEnumerator(FilterGraph *graph, size_t pos, int version);
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IBaseFilter **out, ULONG *fetched) override;
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
-    HRESULT STDMETHODCALLTYPE Reset() override;
-    HRESULT STDMETHODCALLTYPE Clone(IEnumFilters **pp) override;
-
-protected:
-    void *GetInterface(REFIID riid) override { return answer<IEnumFilters>(riid); }
-
-private:
-    ComPtr<IFilterGraph> keep_;  // keeps graph_ alive
-    FilterGraph *graph_;
-    size_t pos_;
-    int version_;
-};
+using FilterEnumerator = Enumerator<IEnumFilters, IBaseFilter>;
 
 class FilterGraph final
     : public ComObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaEventSink, MediaTimeSeeking, IMediaFilter> {
@@ -236,7 +220,6 @@ protected:
     void *GetInterface(REFIID riid) override;
 
 private:
-    friend class FilterEnumerator;
     struct Entry {
         ComPtr<IBaseFilter> filter;
         IUnknown *identity;  // not counted: `filter` keeps the object alive

@@ -9,50 +9,12 @@
 namespace tw::posix {
 
 // =============================================================================================
-// Enumerators
+// Media type enumerator: over the types the pin offered when it was made.
 
 namespace {
 
-class MediaTypeEnumerator final : public ComObject<IEnumMediaTypes> {
-public:
-    MediaTypeEnumerator(ComPtr<IPin> pin, std::vector<MediaType> types, size_t pos = 0)
-        : pin_(std::move(pin)), types_(std::move(types)), pos_(pos) {}
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **out, ULONG *fetched) override {
-        if (!out || (!fetched && count != 1)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && pos_ < types_.size()) {
-            out[n] = types_[pos_].create_copy();
-            if (!out[n]) break;
-            ++n;
-            ++pos_;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        size_t left = types_.size() - pos_;
-        pos_ += std::min<size_t>(count, left);
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **pp) override {
-        if (!pp) return E_POINTER;
-        *pp = new MediaTypeEnumerator(pin_, types_, pos_);
-        return S_OK;
-    }
-
-protected:
-    void *GetInterface(REFIID riid) override { return answer<IEnumMediaTypes>(riid); }
-
-private:
-    ComPtr<IPin> pin_;  // keeps the filter alive while its types are enumerated
-    std::vector<MediaType> types_;
-    size_t pos_;
-};
+AM_MEDIA_TYPE *copy_type(const MediaType &mt) { return mt.create_copy(); }
+using MediaTypeEnumerator = Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE, MediaType, copy_type>;
 
 }  // namespace
 
@@ -177,7 +139,9 @@ HRESULT PinBase::EnumMediaTypes(IEnumMediaTypes **ppEnum) {
         if (GetMediaType(i, &mt) != S_OK) break;
         types.push_back(std::move(mt));
     }
-    *ppEnum = new MediaTypeEnumerator(ComPtr<IPin>::addref(this), std::move(types));
+    auto source = std::make_shared<MediaTypeEnumerator::Source>();
+    source->owner = ComPtr<IUnknown>::addref(static_cast<IPin *>(this));  // keeps the filter too
+    *ppEnum = new MediaTypeEnumerator(std::move(source), std::move(types));
     return S_OK;
 }
 
