@@ -1,3 +1,7 @@
+// TFilterGraph's implementation (see FilterGraph.h). One file, though long: the component's
+// activation, its listeners, its members and its event handling all change the same graph
+// objects in an order the header's notes describe, and reading them together is how that
+// order is checked. The log file and the running-object-table entry are small helpers here.
 #include "dsgraph/FilterGraph.h"
 
 #include "framework/Application.h"

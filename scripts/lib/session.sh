@@ -2,11 +2,12 @@
 # The X display and the Wine session the scripts run windows in. Source this file.
 
 # start_xvfb DIR: an X server on a free display number, its log in DIR. Sets xvfb_pid and
-# exports DISPLAY; 1 when it does not start.
+# exports DISPLAY; 1 when it does not start. -noreset: otherwise the server resets whenever its
+# last client leaves, and a test connecting at that moment finds no display.
 start_xvfb() {
   local dir=$1 number=
   mkfifo "$dir/displayfd"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dir/displayfd" \
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$dir/displayfd" \
     </dev/null >"$dir/xvfb.log" 2>&1 &
   xvfb_pid=$!  # for the caller's clean-up
   export xvfb_pid

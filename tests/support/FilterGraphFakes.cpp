@@ -19,6 +19,17 @@ std::vector<std::string> TakeLog() {
     return out;
 }
 
+bool InOrder(const std::vector<std::string> &log, const std::vector<std::string> &wanted) {
+    size_t next = 0;
+    for (const auto &call : log)
+        if (next < wanted.size() && call == wanted[next]) ++next;
+    if (next == wanted.size()) return true;
+    std::fprintf(stderr, "missing or out of order: \"%s\"; the calls were:", wanted[next].c_str());
+    for (const auto &call : log) std::fprintf(stderr, " \"%s\"", call.c_str());
+    std::fprintf(stderr, "\n");
+    return false;
+}
+
 std::string Hex(uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%X", static_cast<unsigned>(v));

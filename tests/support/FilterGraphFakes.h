@@ -29,6 +29,9 @@ namespace fakes {
 std::vector<std::string> &Log();
 inline void Record(std::string s) { Log().push_back(std::move(s)); }
 std::vector<std::string> TakeLog();
+// Whether the calls in `wanted` were made in that order; other calls may come between them.
+// Tests name the calls whose order matters, not every call.
+bool InOrder(const std::vector<std::string> &log, const std::vector<std::string> &wanted);
 
 std::string Hex(uint32_t v);
 

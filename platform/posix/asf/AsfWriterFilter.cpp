@@ -1,10 +1,10 @@
 #include "platform/posix/asf/AsfWriterFilter.h"
 
 #include "platform/directshow.h"
+#include "platform/posix/asf/AdvancedWriter.h"
 #include "platform/posix/asf/AsfRecorder.h"
 #include "platform/posix/graph/BaseFilter.h"
 #include "platform/posix/graph/Seeking.h"
-#include "platform/posix/net/NSSBuffer.h"
 #include "platform/text.h"
 #include "platform/wmf.h"
 
@@ -25,159 +25,6 @@ namespace tw::posix::asf {
 namespace {
 
 constexpr int kDefaultProfile = 8;  // WMProfile_V80_256Video, what a new filter is set to
-
-// ---- Sinks added through IWMWriterAdvanced, shared by the filter and its advanced writer (the
-// application may hold either longer than the other).
-struct WriterState {
-    std::mutex mutex;  // guards sinks, writing, live, tolerance, recorder
-    std::vector<ComPtr<IWMWriterSink>> sinks;
-    bool writing = false;
-    BOOL live = FALSE;
-    DWORD sync_tolerance_ms = 3000;
-    std::shared_ptr<Recorder> recorder;  // while (or after) writing, for time and statistics
-};
-
-// Hands the recorder's header and packets to one IWMWriterSink as INSSBuffers.
-class SinkAdapter final : public PacketSink {
-public:
-    explicit SinkAdapter(ComPtr<IWMWriterSink> sink) : sink_(std::move(sink)) {}
-    void on_header(const Bytes &h) override { deliver(h.data(), h.size(), true); }
-    void on_packet(const uint8_t *p, size_t n) override { deliver(p, n, false); }
-    void on_end() override { sink_->OnEndWriting(); }
-
-private:
-    void deliver(const uint8_t *p, size_t n, bool header) {
-        ComPtr<INSSBuffer> buf;
-        if (FAILED(CreateNSSBuffer(DWORD(n), buf.out()))) return;
-        BYTE *dst = nullptr;
-        if (FAILED(buf->GetBuffer(&dst)) || !dst) return;
-        std::memcpy(dst, p, n);
-        buf->SetLength(DWORD(n));
-        // A sink's failure (a client gone, say) is the sink's business: the file goes on.
-        if (header)
-            sink_->OnHeader(buf.get());
-        else
-            sink_->OnDataUnit(buf.get());
-    }
-    ComPtr<IWMWriterSink> sink_;
-};
-
-// ---- The advanced writer reached through IServiceProvider.
-class AdvancedWriter final : public ComObject<IWMWriterAdvanced2> {
-public:
-    explicit AdvancedWriter(std::shared_ptr<WriterState> st) : st_(std::move(st)) {}
-
-    HRESULT STDMETHODCALLTYPE GetSinkCount(DWORD *pcSinks) override {
-        if (!pcSinks) return E_POINTER;
-        std::lock_guard lk(st_->mutex);
-        *pcSinks = DWORD(st_->sinks.size());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetSink(DWORD n, IWMWriterSink **ppSink) override {
-        if (!ppSink) return E_POINTER;
-        *ppSink = nullptr;
-        std::lock_guard lk(st_->mutex);
-        if (n >= st_->sinks.size()) return E_INVALIDARG;
-        *ppSink = ComPtr<IWMWriterSink>::addref(st_->sinks[n].get()).detach();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE AddSink(IWMWriterSink *pSink) override {
-        if (!pSink) return E_INVALIDARG;
-        std::lock_guard lk(st_->mutex);
-        if (st_->writing) return NS_E_INVALID_REQUEST;
-        for (auto &s : st_->sinks)
-            if (s.get() == pSink) return E_INVALIDARG;
-        st_->sinks.push_back(ComPtr<IWMWriterSink>::addref(pSink));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE RemoveSink(IWMWriterSink *pSink) override {
-        std::lock_guard lk(st_->mutex);
-        if (st_->writing) return NS_E_INVALID_REQUEST;
-        if (!pSink) {
-            // As in the SDK: a null sink removes them all.
-            st_->sinks.clear();
-            return S_OK;
-        }
-        auto it = std::find_if(st_->sinks.begin(), st_->sinks.end(), [&](auto &s) { return s.get() == pSink; });
-        if (it == st_->sinks.end()) return E_INVALIDARG;
-        st_->sinks.erase(it);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE WriteStreamSample(WORD, QWORD, DWORD, QWORD, DWORD, INSSBuffer *) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetLiveSource(BOOL fIsLiveSource) override {
-        std::lock_guard lk(st_->mutex);
-        st_->live = fIsLiveSource ? TRUE : FALSE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL *pfRealTime) override {
-        if (!pfRealTime) return E_POINTER;
-        std::lock_guard lk(st_->mutex);
-        *pfRealTime = st_->live;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetWriterTime(QWORD *pcnsCurrentTime) override {
-        if (!pcnsCurrentTime) return E_POINTER;
-        std::lock_guard lk(st_->mutex);
-        *pcnsCurrentTime = st_->recorder ? QWORD(std::max<int64_t>(st_->recorder->position(), 0)) : 0;
-        return S_OK;
-    }
-    // Counts of what was written: wStreamNum 0 sums every stream.
-    HRESULT STDMETHODCALLTYPE GetStatistics(WORD wStreamNum, WM_WRITER_STATISTICS *pStats) override {
-        if (!pStats) return E_POINTER;
-        std::lock_guard lk(st_->mutex);
-        std::memset(pStats, 0, sizeof(*pStats));
-        if (!st_->recorder || !st_->recorder->started()) return NS_E_INVALID_REQUEST;
-        const Recorder &r = *st_->recorder;
-        int64_t t = r.position();
-        bool any = false;
-        for (int n = 1; n < 128; ++n) {
-            if (wStreamNum != 0 && n != wStreamNum) continue;
-            uint64_t objects = 0, bytes = 0;
-            if (!r.stream_stats(n, &objects, &bytes)) continue;
-            any = true;
-            pStats->qwSampleCount += objects;
-            pStats->qwByteCount += bytes;
-            pStats->dwExpectedBitrate += r.stream_bitrate(n);
-        }
-        if (!any) return E_INVALIDARG;
-        if (t > 0) {
-            pStats->dwAverageBitrate = DWORD(pStats->qwByteCount * 8 * 10000000ull / uint64_t(t));
-            pStats->dwAverageSampleRate = DWORD(pStats->qwSampleCount * 1000ull * 10000000ull / uint64_t(t));
-        }
-        pStats->dwCurrentBitrate = pStats->dwAverageBitrate;
-        pStats->dwCurrentSampleRate = pStats->dwAverageSampleRate;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSyncTolerance(DWORD msWindow) override {
-        std::lock_guard lk(st_->mutex);
-        st_->sync_tolerance_ms = msWindow;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetSyncTolerance(DWORD *pmsWindow) override {
-        if (!pmsWindow) return E_POINTER;
-        std::lock_guard lk(st_->mutex);
-        *pmsWindow = st_->sync_tolerance_ms;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetInputSetting(DWORD, LPCWSTR, WMT_ATTR_DATATYPE *, BYTE *, WORD *) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetInputSetting(DWORD, LPCWSTR, WMT_ATTR_DATATYPE, const BYTE *, WORD) override {
-        return E_NOTIMPL;
-    }
-
-protected:
-    void *GetInterface(REFIID riid) override {
-        if (void *p = answer<IWMWriterAdvanced2>(riid)) return p;
-        if (void *p = answer<IWMWriterAdvanced, IWMWriterAdvanced2>(riid)) return p;
-        return nullptr;
-    }
-
-private:
-    std::shared_ptr<WriterState> st_;
-};
 
 class AsfWriter;
 
@@ -348,7 +195,7 @@ public:
         *ppv = nullptr;
         if (guidService != IID_IWMWriterAdvanced2 && guidService != IID_IWMWriterAdvanced) return E_NOINTERFACE;
         std::lock_guard lk(lock());
-        if (!advanced_) advanced_ = ComPtr<IWMWriterAdvanced2>::adopt(new AdvancedWriter(state_));
+        if (!advanced_) advanced_ = ComPtr<IWMWriterAdvanced2>::adopt(make_advanced_writer(state_));
         return advanced_->QueryInterface(riid, ppv);
     }
 

@@ -1,7 +1,13 @@
+// The network sink (see NetworkSink.h). One file, though long: the COM calls on the writer's
+// thread and the server loop on the sink's thread share the client table under one lock, and
+// keeping them together keeps that lock's rules in one place. What needs no lock is apart:
+// the broadcast's framing and joining rules (Broadcast.cpp), the sockets (Connection.cpp) and
+// the request reader (HttpRequest.cpp).
 #include "platform/posix/net/NetworkSink.h"
 
 #include "platform/posix/net/AsfLive.h"
 #include "platform/posix/net/Broadcast.h"
+#include "platform/posix/net/Connection.h"
 #include "platform/posix/net/HttpRequest.h"
 #include "platform/posix/net/NSSBuffer.h"
 #include "platform/posix/object.h"
@@ -12,20 +18,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
-#include <linux/sockios.h>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <new>
 #include <optional>
 #include <poll.h>
 #include <random>
 #include <string>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -34,47 +36,10 @@
 namespace tw::posix::net {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
-
 constexpr DWORD kDefaultMaxClients = 5;
 constexpr size_t kMaxRequestBytes = 16 * 1024;
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
 constexpr const char *kServer = "Cougar/9.01.01.3814";
-
-// One piece of a client's output: a shared buffer, from `offset` on.
-struct Chunk {
-    Bytes data;
-    size_t offset;
-};
-
-struct Client {
-    enum class State {
-        Request,   // reading the request head
-        Waiting,   // admitted, waiting for the broadcast's header
-        Streaming, // receiving the broadcast
-        Flushing,  // sending what is queued, then closing (Describe, errors, end of broadcast)
-        Draining,  // our side shut down; waiting for the peer to close so no data is lost
-    };
-    int fd = -1;
-    uint32_t ipv4 = 0;  // peer address, first octet in the high byte; 0 for an IPv6 peer
-    uint16_t port = 0;  // peer port
-    State state = State::Request;
-    RequestKind kind = RequestKind::Plain;
-    bool admitted = false;  // counts against the client limit
-    bool synced = false;    // has had its key-frame join point
-    bool drop = false;      // to be closed by the server thread as soon as it sees it
-    std::string request;
-    std::deque<Chunk> out;
-    size_t queued = 0;  // bytes in out
-    Clock::time_point since;      // accepted, or start of draining
-    Clock::time_point heard;      // accepted, or last bytes of the request received
-    Clock::time_point progress;   // last time the peer took bytes, or output became owed
-    uint64_t sent = 0;            // bytes handed to the socket
-    uint64_t acked = 0;           // of those, bytes the peer has acknowledged
-    bool owed = false;            // output waits here or in the socket's send queue
-    uint32_t client_id = 0;
-};
 
 std::shared_ptr<std::vector<uint8_t>> make_bytes(const std::string &s) {
     return std::make_shared<std::vector<uint8_t>>(s.begin(), s.end());
@@ -207,60 +172,12 @@ public:
         std::lock_guard<std::mutex> control(control_);
         if (listen_fd_ >= 0) return NS_E_INVALID_REQUEST;
         if (wake_fd_ < 0) return E_OUTOFMEMORY;
-        // All interfaces, IPv6 and IPv4 on one socket where the system has IPv6; or the one
-        // address SetListenAddress gave.
-        uint16_t wanted = static_cast<uint16_t>(*pdwPortNum);
-        sockaddr_storage addr{};
-        socklen_t addr_len;
         int fd = -1;
-        in_addr one4;
-        in6_addr one6;
-        if (!listen_address_.empty() && inet_pton(AF_INET, listen_address_.c_str(), &one4) == 1) {
-            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
-            auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
-            a4->sin_family = AF_INET;
-            a4->sin_addr = one4;
-            a4->sin_port = htons(wanted);
-            addr_len = sizeof(sockaddr_in);
-        } else if (!listen_address_.empty() && inet_pton(AF_INET6, listen_address_.c_str(), &one6) == 1) {
-            fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
-            int on = 1;
-            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-            auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-            a6->sin6_family = AF_INET6;
-            a6->sin6_addr = one6;
-            a6->sin6_port = htons(wanted);
-            addr_len = sizeof(sockaddr_in6);
-        } else if ((fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) >= 0) {
-            int off = 0;
-            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-            auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-            a6->sin6_family = AF_INET6;
-            a6->sin6_addr = in6addr_any;
-            a6->sin6_port = htons(wanted);
-            addr_len = sizeof(sockaddr_in6);
-        } else {
-            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
-            auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
-            a4->sin_family = AF_INET;
-            a4->sin_addr.s_addr = htonl(INADDR_ANY);
-            a4->sin_port = htons(wanted);
-            addr_len = sizeof(sockaddr_in);
-        }
-        int one = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);  // rebind at once after Close
-        socklen_t len = sizeof addr;
-        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), addr_len) != 0 || listen(fd, SOMAXCONN) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-            ::close(fd);
-            return NS_E_NETWORK_RESOURCE_FAILURE;
-        }
+        uint16_t bound = 0;
+        HRESULT hr = open_listener(listen_address_, static_cast<uint16_t>(*pdwPortNum), &fd, &bound);
+        if (FAILED(hr)) return hr;
         listen_fd_ = fd;
-        port_ = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port)
-                                           : ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
+        port_ = bound;
         {
             std::lock_guard<std::mutex> lock(m_);
             stop_ = false;
@@ -487,40 +404,6 @@ private:
         }
     }
 
-    // Sends what the socket takes. False when the connection is broken.
-    bool flush_locked(Client &c) {
-        while (!c.out.empty()) {
-            Chunk &front = c.out.front();
-            size_t left = front.data->size() - front.offset;
-            ssize_t n = ::send(c.fd, front.data->data() + front.offset, left, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-                if (errno == EINTR) continue;
-                return false;
-            }
-            c.sent += static_cast<uint64_t>(n);
-            c.queued -= static_cast<size_t>(n);
-            front.offset += static_cast<size_t>(n);
-            if (front.offset == front.data->size()) c.out.pop_front();
-        }
-        return true;
-    }
-
-    // What the peer has taken: bytes it acknowledged, that is bytes handed to the socket less
-    // what the socket still holds. Bytes moved into our own send buffer do not count, or a
-    // client that never reads would seem to take data until that buffer is full.
-    void note_progress_locked(Client &c, Clock::time_point now) {
-        if (c.sent == 0 && c.out.empty()) return;
-        int held = 0;
-        if (::ioctl(c.fd, SIOCOUTQ, &held) != 0 || held < 0) held = 0;
-        const uint64_t acked = c.sent - std::min<uint64_t>(c.sent, static_cast<uint64_t>(held));
-        if (acked > c.acked) {
-            c.acked = acked;
-            c.progress = now;
-        }
-        c.owed = !c.out.empty() || held > 0;
-    }
-
     void remove_locked(size_t index, std::vector<Event> *events) {
         Client &c = *clients_[index];
         if (c.admitted) events->push_back({WMT_CLIENT_DISCONNECT, properties(c)});
@@ -566,24 +449,7 @@ private:
                 evicted.fd = -1;
                 evicted.drop = true;
             }
-            int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (limits_.socket_send_buffer > 0)
-                setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &limits_.socket_send_buffer, sizeof limits_.socket_send_buffer);
-            auto c = std::make_unique<Client>();
-            c->fd = fd;
-            if (peer.ss_family == AF_INET) {
-                auto *a4 = reinterpret_cast<sockaddr_in *>(&peer);
-                c->ipv4 = ntohl(a4->sin_addr.s_addr);
-                c->port = ntohs(a4->sin_port);
-            } else if (peer.ss_family == AF_INET6) {
-                auto *a6 = reinterpret_cast<sockaddr_in6 *>(&peer);
-                if (IN6_IS_ADDR_V4MAPPED(&a6->sin6_addr)) std::memcpy(&c->ipv4, a6->sin6_addr.s6_addr + 12, 4);
-                c->ipv4 = ntohl(c->ipv4);
-                c->port = ntohs(a6->sin6_port);
-            }
-            c->since = c->heard = c->progress = Clock::now();
-            clients_.push_back(std::move(c));
+            clients_.push_back(new_client(fd, peer, limits_.socket_send_buffer));
         }
     }
 
@@ -612,7 +478,7 @@ private:
             for (size_t i = clients_.size(); i-- > 0;) {
                 Client &c = *clients_[i];
                 if (c.state != Client::State::Request && c.state != Client::State::Draining)
-                    note_progress_locked(c, now);
+                    note_progress(c, now);
                 bool expired = (c.state == Client::State::Request &&
                                 now - c.since > std::chrono::milliseconds(limits_.request_timeout_ms)) ||
                                (c.state == Client::State::Draining && now - c.since > kDrainTimeout) ||
@@ -674,7 +540,7 @@ private:
             // have been queued while polling, and a non-blocking send costs nothing if full.
             for (auto &c : clients_) {
                 if (c->drop || c->state == Client::State::Draining) continue;
-                if (!flush_locked(*c)) {
+                if (!flush(*c)) {
                     c->drop = true;
                     continue;
                 }
@@ -697,27 +563,15 @@ private:
     }
 
     void read_locked(Client &c, std::vector<Event> *events) {
-        char buf[4096];
-        for (;;) {
-            ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n == 0) {
-                // The peer closed. A client still owed a response is gone; one that is draining
-                // has done what we waited for.
-                c.drop = true;
-                return;
-            }
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                if (errno != EAGAIN && errno != EWOULDBLOCK) c.drop = true;
-                return;
-            }
-            if (c.state == Client::State::Request) {
-                c.heard = Clock::now();
-                c.request.append(buf, static_cast<size_t>(n));
-                handle_request_locked(c, events);
-            }
-            // Anything a client sends after its request is read and ignored.
-        }
+        // A closed peer: a client still owed a response is gone; one that is draining has done
+        // what we waited for. Anything a client sends after its request is read and ignored.
+        const bool open = read_available(c, [&](const char *bytes, size_t n) {
+            if (c.state != Client::State::Request) return;
+            c.heard = Clock::now();
+            c.request.append(bytes, n);
+            handle_request_locked(c, events);
+        });
+        if (!open) c.drop = true;
     }
 
     const SinkLimits limits_;

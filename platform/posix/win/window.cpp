@@ -15,6 +15,9 @@
 // Locks: g_lock guards the window, class and queue tables; each queue's lock guards that
 // queue and the `alive` flag of its windows. The two are never held together, and no lock is
 // held while a window procedure or timer procedure runs.
+//
+// One file, though long: classes, windows, messages and timers share these tables and locks,
+// and the retrieval order above is kept by the message and timer code together.
 #include "platform/win32.h"
 #include "platform/queue_wake.h"
 
