@@ -99,16 +99,21 @@ TEST(AsfWriterFilter, ProfileChangeIsAnnouncedAndInvalidatesEnumerators) {
     auto graph = ComPtr<EventGraph>::adopt(new EventGraph());
     auto f = make_writer();
     f->JoinFilterGraph(graph.get(), OLESTR("WM ASF Writer"));
-    ComPtr<IEnumPins> e;
+    ComPtr<IEnumPins> e, clone;
     ASSERT_EQ(f->EnumPins(e.out()), S_OK);
+    ASSERT_EQ(e->Clone(clone.out()), S_OK);
     ASSERT_EQ(f.query<IConfigAsfWriter>()->ConfigureFilterUsingProfileGuid(guid_of(17)), S_OK);
     EXPECT_EQ(graph->count(EC_GRAPH_CHANGED), 1);
-    ComPtr<IPin> p;
-    EXPECT_EQ(e->Next(1, p.out(), nullptr), VFW_E_ENUM_OUT_OF_SYNC);
-    EXPECT_EQ(e->Reset(), S_OK);
-    ULONG got = 0;
-    EXPECT_EQ(e->Next(1, p.out(), &got), S_OK);
-    EXPECT_EQ(e->Next(1, p.out(), &got), S_FALSE);  // audio only: one pin
+    // The enumerator and its clone alike: out of step until Reset, then the new profile's pins.
+    for (IEnumPins *each : {e.get(), clone.get()}) {
+        ComPtr<IPin> p;
+        EXPECT_EQ(each->Next(1, p.out(), nullptr), VFW_E_ENUM_OUT_OF_SYNC);
+        EXPECT_EQ(each->Reset(), S_OK);
+        ULONG got = 0;
+        EXPECT_EQ(each->Next(1, p.out(), &got), S_OK);
+        p = nullptr;
+        EXPECT_EQ(each->Next(1, p.out(), &got), S_FALSE);  // audio only: one pin
+    }
     f->JoinFilterGraph(nullptr, nullptr);
 }
 
