@@ -3,6 +3,7 @@
 #include "platform/posix/asf/AsfFile.h"
 #include "platform/posix/asf/EncodeWorker.h"
 #include "platform/posix/asf/Interleaver.h"
+#include "platform/posix/asf/PictureScaler.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -40,6 +41,8 @@ struct Recorder::Impl {
     AsfFile file;
     std::unique_ptr<recorder::Interleaver> hub;
     std::vector<std::unique_ptr<recorder::Worker>> workers;
+    // Per input: a scaler for each distinct size of its video variants (its pushing thread only).
+    std::vector<std::vector<std::unique_ptr<recorder::PictureScaler>>> scalers;
     RecorderOptions options;
     std::atomic<bool> stopped{false};
     HRESULT result = S_OK;
@@ -89,14 +92,21 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
     impl->options = std::move(options);
     AsfLayout layout;
     uint64_t total = 0;
+    impl->scalers.resize(inputs_.size());
     for (const Input &in : inputs_) {
         size_t k = size_t(&in - inputs_.data());
         for (size_t w : in.workers) {
             std::unique_ptr<recorder::Worker> worker;
-            if (in.kind == StreamKind::kVideo)
-                worker = recorder::make_video_worker(w, settings_[w], video_formats_[k]);
-            else
+            if (in.kind == StreamKind::kVideo) {
+                worker = recorder::make_video_worker(w, settings_[w]);
+                auto &scalers = impl->scalers[k];
+                const StreamSetting &s = settings_[w];
+                if (std::none_of(scalers.begin(), scalers.end(),
+                                 [&](auto &sc) { return sc->width() == s.width && sc->height() == s.height; }))
+                    scalers.push_back(std::make_unique<recorder::PictureScaler>(video_formats_[k], s.width, s.height));
+            } else {
                 worker = recorder::make_audio_worker(w, settings_[w], audio_formats_[k]);
+            }
             if (impl->workers.size() <= w) impl->workers.resize(w + 1);
             impl->workers[w] = std::move(worker);
         }
@@ -155,7 +165,7 @@ HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int
     if (need == 0) return E_UNEXPECTED;
     if (!data || size < need) return E_INVALIDARG;
     auto raw = std::make_shared<Raw>();
-    raw->data.assign(data, data + need);
+    for (auto &scaler : impl_->scalers[input]) raw->pictures.push_back({scaler->width(), scaler->height(), scaler->scale(data)});
     raw->start = start;
     raw->stop = stop;
     int64_t t = stop > start ? stop : start;

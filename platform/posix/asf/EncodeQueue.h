@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tw::posix::asf::recorder {
 
@@ -17,19 +18,18 @@ constexpr int64_t kUnits = 10000000;  // 100 ns units per second
 constexpr size_t kVideoQueue = 8;      // raw frames waiting per video stream
 constexpr size_t kAudioQueue = 64;     // PCM blocks waiting
 
-// A picture as the bit-rate variants of one size need it: scaled once, by whichever of their
-// workers gets to it first; the others wait for that one and take a reference to its buffers,
-// which no encoder writes to.
-struct ScaledPicture {
-    std::once_flag once;
+// A picture at one of the profile's sizes, scaled once on the pushing thread; the bit-rate
+// variants of that size each take a reference to its buffers, which no encoder writes to.
+struct Picture {
+    int width = 0, height = 0;
     ffmpeg::FramePtr frame;  // null when scaling failed
 };
 
 struct Raw {
-    Bytes data;
+    Bytes data;                     // audio
+    std::vector<Picture> pictures;  // video: one per distinct size of the input's variants
     int64_t start = 0, stop = -1;
     bool eos = false;
-    mutable ScaledPicture scaled;  // video only
 };
 using RawPtr = std::shared_ptr<const Raw>;
 

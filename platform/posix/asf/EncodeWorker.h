@@ -85,8 +85,8 @@ private:
     std::thread thread_;
 };
 
-// The worker for video stream `index` of the layout, fed pictures in `in`.
-std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s, const VideoFormat &in);
+// The worker for video stream `index` of the layout, fed pictures already at its size.
+std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s);
 // The worker for the audio stream `index` of the layout, fed sound in `in`.
 std::unique_ptr<Worker> make_audio_worker(size_t index, const StreamSetting &s, const AudioFormat &in);
 

@@ -5,7 +5,6 @@
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -19,10 +18,8 @@ namespace {
 
 class VideoWorker : public Worker {
 public:
-    VideoWorker(size_t index, const StreamSetting &s, const VideoFormat &in)
-        : Worker(index, kVideoQueue), s_(s), in_(in) {}
+    VideoWorker(size_t index, const StreamSetting &s) : Worker(index, kVideoQueue), s_(s) {}
     ~VideoWorker() override {
-        sws_freeContext(sws_);
         av_frame_free(&last_);
         av_packet_free(&pkt_);
     }
@@ -75,94 +72,11 @@ public:
     }
 
 private:
-    bool setup_scaler() {
-        if (sws_) return true;
-        int sw = s_.width, sh = s_.height;
-        // Fit the picture into the frame with its aspect kept; the rest is black border.
-        if (int64_t(in_.width) * s_.height > int64_t(s_.width) * in_.height)
-            sh = int(int64_t(s_.width) * in_.height / in_.width);
-        else
-            sw = int(int64_t(s_.height) * in_.width / in_.height);
-        sw = std::max(2, sw & ~1);
-        sh = std::max(2, sh & ~1);
-        x_ = ((s_.width - sw) / 2) & ~1;
-        y_ = ((s_.height - sh) / 2) & ~1;
-        sw_ = sw;
-        sh_ = sh;
-        sws_ = sws_getContext(in_.width, in_.height, AVPixelFormat(in_.pix_fmt), sw, sh, AV_PIX_FMT_YUV420P,
-                              SWS_BICUBIC, nullptr, nullptr, nullptr);
-        return sws_ != nullptr;
-    }
-
-    // The picture at the profile's size: shared with the other variants of this input when they
-    // have the same size, scaled here when they have not.
-    AVFrame *scale(const Raw &r) {
-        std::call_once(r.scaled.once, [&] { r.scaled.frame.reset(scale_alone(r)); });
-        const AVFrame *shared = r.scaled.frame.get();
-        if (shared && shared->width == s_.width && shared->height == s_.height) return av_frame_clone(shared);
-        return scale_alone(r);
-    }
-
-    AVFrame *scale_alone(const Raw &r) {
-        if (!setup_scaler()) return nullptr;
-        const uint8_t *src[4] = {};
-        int ls[4] = {};
-        const uint8_t *d = r.data.data();
-        int w = in_.width, h = in_.height;
-        switch (in_.pix_fmt) {
-        case AV_PIX_FMT_BGR0:
-        case AV_PIX_FMT_BGRA:
-        case AV_PIX_FMT_BGR24:
-        case AV_PIX_FMT_YUYV422: {
-            int bpp = in_.pix_fmt == AV_PIX_FMT_BGR24 ? 3 : in_.pix_fmt == AV_PIX_FMT_YUYV422 ? 2 : 4;
-            int stride = in_.stride ? in_.stride : (in_.pix_fmt == AV_PIX_FMT_BGR24 ? (w * 3 + 3) & ~3 : w * bpp);
-            if (in_.bottom_up) {
-                src[0] = d + size_t(stride) * (h - 1);
-                ls[0] = -stride;
-            } else {
-                src[0] = d;
-                ls[0] = stride;
-            }
-            break;
-        }
-        case AV_PIX_FMT_YUV420P: {
-            int stride = in_.stride ? in_.stride : w;
-            src[0] = d;
-            ls[0] = stride;
-            const uint8_t *u = d + size_t(stride) * h;
-            const uint8_t *v = u + size_t(stride / 2) * ((h + 1) / 2);
-            src[1] = in_.swap_uv ? v : u;
-            src[2] = in_.swap_uv ? u : v;
-            ls[1] = ls[2] = stride / 2;
-            break;
-        }
-        case AV_PIX_FMT_NV12: {
-            int stride = in_.stride ? in_.stride : w;
-            src[0] = d;
-            src[1] = d + size_t(stride) * h;
-            ls[0] = ls[1] = stride;
-            break;
-        }
-        default: return nullptr;
-        }
-        AVFrame *f = av_frame_alloc();
-        f->format = AV_PIX_FMT_YUV420P;
-        f->width = s_.width;
-        f->height = s_.height;
-        if (av_frame_get_buffer(f, 0) < 0) {
-            av_frame_free(&f);
-            return nullptr;
-        }
-        if (sw_ != s_.width || sh_ != s_.height) {
-            for (int y = 0; y < s_.height; ++y) std::memset(f->data[0] + y * f->linesize[0], 16, size_t(s_.width));
-            for (int p = 1; p < 3; ++p)
-                for (int y = 0; y < s_.height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, size_t(s_.width / 2));
-        }
-        uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
-                           f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
-        int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};
-        sws_scale(sws_, src, ls, 0, h, dst, dls);
-        return f;
+    // This variant's picture: a new reference to the one scaled for its size.
+    AVFrame *picture(const Raw &r) const {
+        for (const Picture &p : r.pictures)
+            if (p.width == s_.width && p.height == s_.height) return p.frame ? av_frame_clone(p.frame.get()) : nullptr;
+        return nullptr;
     }
 
     int64_t slot_of(int64_t t) const { return av_rescale(t, s_.fps_num, int64_t(s_.fps_den) * kUnits); }
@@ -214,7 +128,7 @@ private:
         last_start_ = std::max(last_start_, r.start);
         if (slot < next_slot_) {
             // Falls into a slot already shown: keep it as the picture for the next slot.
-            AVFrame *f = scale(r);
+            AVFrame *f = picture(r);
             if (f) {
                 av_frame_free(&last_);
                 last_ = f;
@@ -225,7 +139,7 @@ private:
             int64_t repeat_to = std::min(slot, next_slot_ + kMaxRepeat);
             for (int64_t k = next_slot_; k < repeat_to; ++k) encode(last_, k);
         }
-        AVFrame *f = scale(r);
+        AVFrame *f = picture(r);
         if (!f) return;
         av_frame_free(&last_);
         last_ = f;
@@ -249,10 +163,7 @@ private:
 
     static constexpr int64_t kMaxRepeat = 600;
     StreamSetting s_;
-    VideoFormat in_;
     ffmpeg::CodecContextPtr enc_;
-    SwsContext *sws_ = nullptr;
-    int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;
     AVFrame *last_ = nullptr;
     AVPacket *pkt_ = nullptr;
     int64_t gop_ = 1;
@@ -266,8 +177,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s, const VideoFormat &in) {
-    return std::make_unique<VideoWorker>(index, s, in);
+std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s) {
+    return std::make_unique<VideoWorker>(index, s);
 }
 
 }  // namespace tw::posix::asf::recorder

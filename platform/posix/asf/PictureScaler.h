@@ -1,0 +1,29 @@
+// Brings a raw picture, as the writer's video pin receives it, to one of the profile's frame
+// sizes: 4:2:0 planar, the picture fitted with its aspect kept and the rest black. Used on the
+// pushing thread, once per distinct size, so the bit-rate variants of a size share one picture
+// and the full-size one is never queued.
+#pragma once
+
+#include "platform/posix/asf/AsfRecorder.h"
+#include "platform/posix/ffmpeg/Owners.h"
+
+namespace tw::posix::asf::recorder {
+
+class PictureScaler {
+public:
+    PictureScaler(const VideoFormat &in, int width, int height);
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // The picture in `data` (video_frame_bytes(in) bytes) at this size; null on failure.
+    ffmpeg::FramePtr scale(const uint8_t *data);
+
+private:
+    bool setup();
+
+    VideoFormat in_;
+    int width_, height_;
+    ffmpeg::SwsPtr sws_;
+    int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;  // the fitted picture's size and place
+};
+
+}  // namespace tw::posix::asf::recorder
