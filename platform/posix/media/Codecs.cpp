@@ -7,6 +7,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace tw::posix::media {
 
@@ -90,6 +91,10 @@ HRESULT Decoder::open(const AVCodecParameters *par, int threads) {
     if (!ctx) return E_OUTOFMEMORY;
     if (avcodec_parameters_to_context(ctx.get(), par) < 0) return E_FAIL;
     ctx->pkt_timebase = kUnitsTimeBase;
+    // One thread per core, not libavcodec's one more: what a decoder feeds (the writer's
+    // encoders, a renderer) runs on threads of its own, and each extra frame thread holds
+    // pictures of its own (about 8 MB more at 1080p for no gain in speed on two cores).
+    if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
     ctx->thread_count = threads;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     int err = avcodec_open2(ctx.get(), codec, nullptr);

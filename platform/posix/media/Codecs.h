@@ -48,8 +48,8 @@ std::vector<VideoFormat> preferred_video_formats(AVPixelFormat native);
 
 class Decoder {
 public:
-    // Opens a decoder for `par`. Packets and frames are timed in 100-ns units. `threads` 0
-    // lets libavcodec choose (one per core, frame threads where the codec has them).
+    // Opens a decoder for `par`. Packets and frames are timed in 100-ns units. `threads` 0:
+    // one per core (frame threads where the codec has them).
     HRESULT open(const AVCodecParameters *par, int threads = 0);
     void close() { ctx_.reset(); }
     bool is_open() const { return ctx_ != nullptr; }
