@@ -8,6 +8,7 @@
 // Rules for this file: exact SDK slot order, single inheritance, no virtual destructors,
 // STDMETHODCALLTYPE on every method, LONG (32 bits) wherever the SDK says `long`, structures
 // laid out as the SDK lays them out on i686 (the sizes are checked below for that target).
+// One file, though long, as <dshow.h> is one header: callers include it and nothing else.
 #pragma once
 
 #include "platform/com.h"

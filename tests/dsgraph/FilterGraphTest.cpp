@@ -1,7 +1,8 @@
 // TFilterGraph against recording fakes registered in place of the platform's graph objects:
 // activation and deactivation orders in the three modes, the interface query, running object
 // table registration, the log file, members and listeners, graph control, event draining from
-// a second thread, and event decoding.
+// a second thread, and event decoding. One file, though long: one fixture registers the fakes
+// for every test.
 #include "tests/support/FilterGraphFakes.h"
 
 #include "dsgraph/FilterGraph.h"

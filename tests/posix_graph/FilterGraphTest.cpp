@@ -1,5 +1,5 @@
 // The filter graph manager: building, naming, enumeration, RenderFile, state changes, events,
-// seeking and the log.
+// seeking and the log. Long because the graph manager's calls are many; each test is short.
 #include "tests/support/TestFilters.h"
 
 #include "platform/posix/graph/Graph.h"

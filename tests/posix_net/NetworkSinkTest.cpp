@@ -1,5 +1,6 @@
 // The network sink against real clients on 127.0.0.1: FFmpeg's mmsh:// and http:// clients,
 // and bare sockets for what the tools cannot show (join points, limits, stalls, closing).
+// One file, though long: the tests share one server fixture and its clients.
 #include "tests/support/NetFixtures.h"
 
 #include "platform/posix/net/NetworkSink.h"

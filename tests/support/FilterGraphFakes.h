@@ -1,7 +1,8 @@
 // Recording fakes for the filter graph component's tests: graph objects registered in place of
 // the platform's classes, members, listeners, filters and pins. Every call that matters goes to
-// one shared call log, so a test compares whole call sequences. The fakes count themselves, so
-// a test can check that nothing is left alive. They work the same on Linux and under Wine.
+// one shared call log, so a test can check the order of the calls that matter (InOrder). The
+// fakes count themselves, so a test can check that nothing is left alive. They work the same on
+// Linux and under Wine. One file, though long: a fake for each graph object the component meets.
 #pragma once
 
 #include "dsgraph/FilterGraph.h"
