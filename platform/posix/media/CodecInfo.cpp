@@ -4,14 +4,41 @@
 
 namespace tw::posix::media {
 
+namespace {
+
+// FFmpeg keeps some values it read from a file in its enum fields as they came, inside the
+// enum's range or not; reading such a field as the enum is undefined, so these go by their bits.
+template <class E>
+int32_t bits_of(const E &e) {
+    static_assert(sizeof(E) == sizeof(int32_t));
+    int32_t v;
+    memcpy(&v, &e, sizeof v);
+    return v;
+}
+
+// A value read back from a media type: kept when the enum has it (below `end`), otherwise the
+// enum's "unspecified".
+template <class E>
+E enum_or(int32_t v, E end, E unspecified) {
+    return v >= 0 && v < static_cast<int32_t>(end) ? static_cast<E>(v) : unspecified;
+}
+
+AVCodecID known_codec(int32_t id) {
+    for (const AVCodecDescriptor *d = nullptr; (d = avcodec_descriptor_next(d));)
+        if (d->id == id) return d->id;
+    return AV_CODEC_ID_NONE;
+}
+
+}  // namespace
+
 void append_codec_info(const AVCodecParameters *par, AVRational time_base, AVRational frame_rate,
                        std::vector<uint8_t> &out) {
     CodecInfoHeader h;
     memset(&h, 0, sizeof h);
     h.magic = kCodecInfoMagic;
     h.header_size = sizeof h;
-    h.codec_type = par->codec_type;
-    h.codec_id = par->codec_id;
+    h.codec_type = bits_of(par->codec_type);
+    h.codec_id = bits_of(par->codec_id);
     h.codec_tag = par->codec_tag;
     h.format = par->format;
     h.bit_rate = par->bit_rate;
@@ -23,12 +50,12 @@ void append_codec_info(const AVCodecParameters *par, AVRational time_base, AVRat
     h.height = par->height;
     h.sar_num = par->sample_aspect_ratio.num;
     h.sar_den = par->sample_aspect_ratio.den;
-    h.field_order = par->field_order;
-    h.color_range = par->color_range;
-    h.color_primaries = par->color_primaries;
-    h.color_trc = par->color_trc;
-    h.color_space = par->color_space;
-    h.chroma_location = par->chroma_location;
+    h.field_order = bits_of(par->field_order);
+    h.color_range = bits_of(par->color_range);
+    h.color_primaries = bits_of(par->color_primaries);
+    h.color_trc = bits_of(par->color_trc);
+    h.color_space = bits_of(par->color_space);
+    h.chroma_location = bits_of(par->chroma_location);
     h.video_delay = par->video_delay;
     h.frame_rate_num = frame_rate.num;
     h.frame_rate_den = frame_rate.den;
@@ -60,8 +87,8 @@ bool read_codec_info(const uint8_t *data, size_t size, AVCodecParameters *par, A
 
     av_freep(&par->extradata);
     par->extradata_size = 0;
-    par->codec_type = (AVMediaType)h.codec_type;
-    par->codec_id = (AVCodecID)h.codec_id;
+    par->codec_type = h.codec_type == AVMEDIA_TYPE_VIDEO ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;  // checked above
+    par->codec_id = known_codec(h.codec_id);
     par->codec_tag = h.codec_tag;
     par->format = h.format;
     par->bit_rate = h.bit_rate;
@@ -72,12 +99,12 @@ bool read_codec_info(const uint8_t *data, size_t size, AVCodecParameters *par, A
     par->width = h.width;
     par->height = h.height;
     par->sample_aspect_ratio = AVRational{h.sar_num, h.sar_den};
-    par->field_order = (AVFieldOrder)h.field_order;
-    par->color_range = (AVColorRange)h.color_range;
-    par->color_primaries = (AVColorPrimaries)h.color_primaries;
-    par->color_trc = (AVColorTransferCharacteristic)h.color_trc;
-    par->color_space = (AVColorSpace)h.color_space;
-    par->chroma_location = (AVChromaLocation)h.chroma_location;
+    par->field_order = enum_or(h.field_order, AVFieldOrder(AV_FIELD_BT + 1), AV_FIELD_UNKNOWN);
+    par->color_range = enum_or(h.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    par->color_primaries = enum_or(h.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+    par->color_trc = enum_or(h.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+    par->color_space = enum_or(h.color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    par->chroma_location = enum_or(h.chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     par->video_delay = h.video_delay;
     av_channel_layout_uninit(&par->ch_layout);
     if (h.channels > 0) {
