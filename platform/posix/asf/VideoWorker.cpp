@@ -39,16 +39,16 @@ public:
         gop_ = std::max<int64_t>(1, av_rescale(s_.keyframe_ms, s_.fps_num, int64_t(s_.fps_den) * 1000));
         c->gop_size = int(gop_);
         if (s_.bitrate > 0) {
-            // Aimed 5% under the profile's rate: the encoder's rate control overshoots now and
-            // then, and every overshoot past the buffer window costs a skipped frame below,
-            // which shows far more than the bits saved (at 95% the highest MBR variant's SSIM
-            // rose from 0.9836 to 0.986, and no stream goes over its profile's rate).
-            c->bit_rate = s_.bitrate * 95 / 100;
+            c->bit_rate = s_.bitrate;
             // The profile's buffer window as a leaky bucket draining at the stream's rate (one
             // bit more, which FFmpeg's rate control takes without its "impossible" warning).
             c->rc_max_rate = s_.bitrate + 1;
             c->rc_buffer_size = int(int64_t(s_.bitrate) * std::max(s_.buffer_ms, 1000) / 1000);
-            c->rc_initial_buffer_occupancy = c->rc_buffer_size * 3 / 4;
+            // The encoder may start with 40% of the buffer in hand, not FFmpeg's usual three
+            // quarters: the check below allows no window more than the window's worth, so what
+            // the encoder spent early beyond that came back as frames skipped in a row (up to
+            // a second of a frozen picture after the first key frame).
+            c->rc_initial_buffer_occupancy = c->rc_buffer_size * 2 / 5;
             c->qmax = 31;
         } else {
             // Quality-based: a fixed quantiser from the profile's quality (98 -> 2, 50 -> 7).
