@@ -13,58 +13,73 @@
 
 namespace tw::posix::net {
 
-HRESULT open_listener(const std::string &address, uint16_t port, int *out_fd, uint16_t *bound) {
+namespace {
+
+struct Address {
     sockaddr_storage addr{};
-    socklen_t addr_len;
-    int fd = -1;
+    socklen_t len = 0;
+    int v6only = -1;  // IPV6_V6ONLY for an IPv6 socket
+};
+
+Address ipv4(in_addr a, uint16_t port) {
+    Address r;
+    auto *a4 = reinterpret_cast<sockaddr_in *>(&r.addr);
+    a4->sin_family = AF_INET;
+    a4->sin_addr = a;
+    a4->sin_port = htons(port);
+    r.len = sizeof(sockaddr_in);
+    return r;
+}
+
+Address ipv6(const in6_addr &a, uint16_t port, bool only) {
+    Address r;
+    auto *a6 = reinterpret_cast<sockaddr_in6 *>(&r.addr);
+    a6->sin6_family = AF_INET6;
+    a6->sin6_addr = a;
+    a6->sin6_port = htons(port);
+    r.len = sizeof(sockaddr_in6);
+    r.v6only = only ? 1 : 0;
+    return r;
+}
+
+int open_socket(const Address &a) {
+    int fd = socket(a.addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0 && a.v6only >= 0) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &a.v6only, sizeof a.v6only);
+    return fd;
+}
+
+}  // namespace
+
+HRESULT open_listener(const std::string &address, uint16_t port, int *out_fd, uint16_t *bound) {
     in_addr one4;
     in6_addr one6;
-    if (!address.empty() && inet_pton(AF_INET, address.c_str(), &one4) == 1) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
-        auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
-        a4->sin_family = AF_INET;
-        a4->sin_addr = one4;
-        a4->sin_port = htons(port);
-        addr_len = sizeof(sockaddr_in);
-    } else if (!address.empty() && inet_pton(AF_INET6, address.c_str(), &one6) == 1) {
-        fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
-        int on = 1;
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-        auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_addr = one6;
-        a6->sin6_port = htons(port);
-        addr_len = sizeof(sockaddr_in6);
-    } else if ((fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) >= 0) {
-        int off = 0;
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-        auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_addr = in6addr_any;
-        a6->sin6_port = htons(port);
-        addr_len = sizeof(sockaddr_in6);
-    } else {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
-        auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
-        a4->sin_family = AF_INET;
-        a4->sin_addr.s_addr = htonl(INADDR_ANY);
-        a4->sin_port = htons(port);
-        addr_len = sizeof(sockaddr_in);
+    Address a;
+    if (!address.empty() && inet_pton(AF_INET, address.c_str(), &one4) == 1)
+        a = ipv4(one4, port);
+    else if (!address.empty() && inet_pton(AF_INET6, address.c_str(), &one6) == 1)
+        a = ipv6(one6, port, true);
+    else
+        a = ipv6(in6addr_any, port, false);
+    int fd = open_socket(a);
+    if (fd < 0 && a.v6only == 0) {  // every interface, on a system without IPv6
+        in_addr any{};
+        any.s_addr = htonl(INADDR_ANY);
+        a = ipv4(any, port);
+        fd = open_socket(a);
     }
+    if (fd < 0) return NS_E_NETWORK_RESOURCE_FAILURE;
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);  // rebind at once after Close
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), addr_len) != 0 || listen(fd, SOMAXCONN) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    sockaddr_storage got{};
+    socklen_t len = sizeof got;
+    if (bind(fd, reinterpret_cast<const sockaddr *>(&a.addr), a.len) != 0 || listen(fd, SOMAXCONN) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&got), &len) != 0) {
         ::close(fd);
         return NS_E_NETWORK_RESOURCE_FAILURE;
     }
     *out_fd = fd;
-    *bound = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port)
-                                        : ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
+    *bound = got.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&got)->sin6_port)
+                                       : ntohs(reinterpret_cast<sockaddr_in *>(&got)->sin_port);
     return S_OK;
 }
 
