@@ -165,7 +165,8 @@ HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int
     if (need == 0) return E_UNEXPECTED;
     if (!data || size < need) return E_INVALIDARG;
     auto raw = std::make_shared<Raw>();
-    for (auto &scaler : impl_->scalers[input]) raw->pictures.push_back({scaler->width(), scaler->height(), scaler->scale(data)});
+    for (auto &scaler : impl_->scalers[input])
+        raw->pictures.push_back({scaler->width(), scaler->height(), scaler->scale(data)});
     raw->start = start;
     raw->stop = stop;
     int64_t t = stop > start ? stop : start;

@@ -136,14 +136,14 @@ void note_progress(Client &c, Clock::time_point now) {
     c.owed = !c.out.empty() || held > 0;
 }
 
-bool read_once(Client &c, char *buf, size_t size, size_t *got) {
-    *got = 0;
+bool read_available(Client &c, const std::function<void(const char *, size_t)> &on_bytes) {
+    char buf[4096];
     for (;;) {
-        ssize_t n = ::recv(c.fd, buf, size, MSG_DONTWAIT);
+        ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n == 0) return false;  // the peer closed
         if (n > 0) {
-            *got = static_cast<size_t>(n);
-            return true;
+            on_bytes(buf, size_t(n));
+            continue;
         }
         if (errno == EINTR) continue;
         return errno == EAGAIN || errno == EWOULDBLOCK;

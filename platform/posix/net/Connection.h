@@ -1,6 +1,6 @@
 // The sink's transport: the listening socket and one client connection's bytes. The sink's
-// server thread owns every Connection and calls these functions with the sink's lock held;
-// none of them blocks (every socket is non-blocking) or calls back.
+// server thread owns every Client and calls these functions with the sink's lock held; none of
+// them blocks (every socket is non-blocking) or calls back into the sink.
 #pragma once
 
 #include "platform/posix/net/HttpRequest.h"
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,20 +70,8 @@ bool flush(Client &c);
 // Notes what the peer has taken since the last call (progress, owed).
 void note_progress(Client &c, Clock::time_point now);
 
-// One read of what the peer sent; *got is 0 when nothing waits. False when the peer closed or
-// the connection broke.
-bool read_once(Client &c, char *buf, size_t size, size_t *got);
-
-// Reads everything the peer sent so far, passing each piece to on_bytes; false as read_once.
-template <class OnBytes>
-bool read_available(Client &c, OnBytes on_bytes) {
-    char buf[4096];
-    for (;;) {
-        size_t got = 0;
-        if (!read_once(c, buf, sizeof buf, &got)) return false;
-        if (got == 0) return true;
-        on_bytes(buf, got);
-    }
-}
+// Reads everything the peer has sent so far, passing each piece to on_bytes. False when the
+// peer closed or the connection broke.
+bool read_available(Client &c, const std::function<void(const char *, size_t)> &on_bytes);
 
 }  // namespace tw::posix::net
