@@ -105,6 +105,39 @@ TEST(PacketQueues, MemoryStaysBounded) {
     EXPECT_LE(q.peak_packets(), 64u);
 }
 
+// A consumer that keeps taking packets keeps its queue near the soft limit, even though the
+// consumer beside it is nearly always waiting on an empty queue (fast audio beside video).
+TEST(PacketQueues, ASteadyConsumerKeepsItsQueueAtTheSoftLimit) {
+    PacketQueues q(2);
+    auto producer = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 400; ++i) {
+            if (!q.push(0, packet(100), i * 400000LL)) return false;
+            if (i % 4 == 0 && !q.push(1, packet(10), i * 400000LL)) return false;
+        }
+        q.finish();
+        return true;
+    });
+    auto slow = std::async(std::launch::async, [&] {
+        PacketPtr p;
+        int n = 0;
+        while (q.pop(0, p) == PacketQueues::Pop::Packet) {
+            ++n;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return n;
+    });
+    auto fast = std::async(std::launch::async, [&] {
+        PacketPtr p;
+        int n = 0;
+        while (q.pop(1, p) == PacketQueues::Pop::Packet) ++n;
+        return n;
+    });
+    EXPECT_TRUE(producer.get());
+    EXPECT_EQ(400, slow.get());
+    EXPECT_EQ(100, fast.get());
+    EXPECT_LE(q.peak_packets(), QueueLimits{}.soft_packets + 2);
+}
+
 TEST(PacketQueues, ShutdownWakesEveryone) {
     QueueLimits limits;
     limits.soft_packets = 4;

@@ -1,6 +1,7 @@
 #include "platform/posix/media/PacketQueues.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace tw::posix::media {
 
@@ -34,11 +35,30 @@ bool PacketQueues::other_starving(size_t stream) const {
 bool PacketQueues::push(size_t stream, PacketPtr pkt, int64_t time) {
     std::unique_lock<std::mutex> lock(mu_);
     if (stream >= queues_.size()) return !shutdown_;
+    // While another stream's consumer waits on an empty queue, this one may grow past its
+    // soft limit, but only once its own consumer has stopped taking packets for a while (held
+    // back downstream): a consumer that keeps taking makes room soon enough, and letting its
+    // queue grow would keep it at the hard limit for the whole stream (a fast audio consumer
+    // is nearly always waiting).
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point stalled_at = Clock::time_point::max();
+    uint64_t seen = 0;
     for (;;) {
         if (shutdown_) return false;
         Queue &q = queues_[stream];
         if (!q.open) return true;  // dropped: nobody takes this stream
-        if (!over_soft(q) || (other_starving(stream) && !over_hard(q))) break;
+        if (!over_soft(q)) break;
+        if (other_starving(stream) && !over_hard(q)) {
+            if (stalled_at == Clock::time_point::max() || q.pops != seen) {
+                seen = q.pops;
+                stalled_at = Clock::now() + kStalledAfter;
+            } else if (Clock::now() >= stalled_at) {
+                break;
+            }
+            changed_.wait_until(lock, stalled_at);
+            continue;
+        }
+        stalled_at = Clock::time_point::max();
         changed_.wait(lock);
     }
     Queue &q = queues_[stream];
@@ -70,6 +90,7 @@ PacketQueues::Pop PacketQueues::pop(size_t stream, PacketPtr &out) {
     }
     out = std::move(q.items.front().pkt);
     q.items.pop_front();
+    ++q.pops;
     q.bytes -= (size_t)std::max(0, out->size);
     changed_.notify_all();
     return Pop::Packet;

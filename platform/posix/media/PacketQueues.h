@@ -7,8 +7,9 @@
 // stream back until the other catches up) leaves one queue full and blocked downstream
 // while the other stream's consumer waits on an empty queue for packets that lie behind
 // the full one in the file. A push therefore goes past the soft limit while some other
-// open queue is empty and its consumer is waiting, up to a hard limit that bounds memory
-// even for a badly interleaved source.
+// open queue is empty and its consumer is waiting and its own consumer has taken nothing
+// for kStalledAfter, up to a hard limit that bounds memory even for a badly interleaved
+// source.
 //
 // Threads: push() from the demux thread, pop() from each stream's delivery thread, the
 // rest from the thread that controls the source. One mutex guards everything.
@@ -16,6 +17,7 @@
 
 #include "platform/posix/media/FFmpeg.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -66,6 +68,10 @@ public:
     size_t peak_bytes() const;
     size_t peak_packets() const;
 
+    // How long a full queue's consumer must have taken nothing before the queue may grow
+    // past its soft limit for a starving stream.
+    static constexpr std::chrono::milliseconds kStalledAfter{50};
+
 private:
     struct Entry {
         PacketPtr pkt;
@@ -76,6 +82,7 @@ private:
         size_t bytes = 0;
         bool open = true;
         bool waiting = false;  // its consumer is blocked in pop
+        uint64_t pops = 0;     // packets taken so far
         size_t peak_bytes = 0, peak_packets = 0;
         int64_t span() const;  // first to last timed packet; -1 when none is timed
     };
