@@ -3,6 +3,7 @@
 
 #include "platform/posix/graph/Graph.h"
 
+#include <cstring>
 #include <thread>
 
 using namespace graphtest;
@@ -99,6 +100,40 @@ TEST(MediaSample, PropertiesFollowTheInterfaceRules) {
     EXPECT_HR(S_FALSE, s->IsDiscontinuity());
     EXPECT_HR(S_FALSE, s->GetMediaType(&mt));
     EXPECT_EQ(0, s->GetActualDataLength());
+}
+
+// Content a producer leaves with the sample is written into the buffer once, when a consumer
+// first asks for the buffer, and goes when the sample returns to its allocator.
+TEST(MediaSample, DeferredContentIsWrittenOnDemandAndDroppedOnReturn) {
+    struct Counting : SampleContent {
+        int *writes, *alive;
+        Counting(int *w, int *a) : writes(w), alive(a) { ++*alive; }
+        ~Counting() override { --*alive; }
+        HRESULT write(BYTE *dst, LONG size) const override {
+            ++*writes;
+            std::memset(dst, 0x5A, size_t(size));
+            return S_OK;
+        }
+    };
+    int writes = 0, alive = 0;
+    ComPtr<IMemAllocator> a = committed_allocator(1);
+    ComPtr<IMediaSample> s;
+    ASSERT_HR(S_OK, a->GetBuffer(s.out(), nullptr, nullptr, 0));
+    ComPtr<IDeferredSample> d = s.query<IDeferredSample>();
+    ASSERT_TRUE(d);
+    d->SetContent(std::make_unique<Counting>(&writes, &alive));
+    EXPECT_EQ(0, writes);
+    BYTE *p = nullptr;
+    ASSERT_HR(S_OK, s->GetPointer(&p));
+    ASSERT_HR(S_OK, s->GetPointer(&p));
+    EXPECT_EQ(1, writes);
+    EXPECT_EQ(0x5A, p[0]);
+    EXPECT_EQ(0x5A, p[127]);
+    d = nullptr;
+    s = nullptr;
+    EXPECT_EQ(0, alive);
+    ASSERT_HR(S_OK, a->GetBuffer(s.out(), nullptr, nullptr, 0));
+    EXPECT_EQ(nullptr, s.query<IDeferredSample>()->Content());
 }
 
 TEST(MediaType, CopiesOwnTheirFormatBlock) {

@@ -157,16 +157,42 @@ int64_t Recorder::written_position() const {
     return started_ && impl_->hub ? impl_->hub->written_ms() * 10000 : 0;
 }
 
-HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop) {
+HRESULT Recorder::check_video(size_t input) const {
     if (input >= inputs_.size() || inputs_[input].kind != StreamKind::kVideo) return E_INVALIDARG;
     if (!started_ || impl_->stopped || ended_[input].load()) return E_UNEXPECTED;
     if (impl_->hub->aborted()) return impl_->hub->error();
+    return S_OK;
+}
+
+HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop) {
+    HRESULT hr = check_video(input);
+    if (FAILED(hr)) return hr;
     size_t need = video_frame_bytes(video_formats_[input]);
     if (need == 0) return E_UNEXPECTED;
     if (!data || size < need) return E_INVALIDARG;
+    recorder::Planes planes;
+    if (!recorder::PictureScaler::planes_of(video_formats_[input], data, &planes)) return E_UNEXPECTED;
+    return push_planes(input, planes, start, stop);
+}
+
+HRESULT Recorder::push_video(size_t input, const AVFrame &frame, int64_t start, int64_t stop) {
+    HRESULT hr = check_video(input);
+    if (FAILED(hr)) return hr;
+    const VideoFormat &f = video_formats_[input];
+    if (frame.format != f.pix_fmt || frame.width != f.width || frame.height != f.height || f.bottom_up)
+        return E_INVALIDARG;
+    recorder::Planes planes;
+    for (int i = 0; i < 4; ++i) {
+        planes.data[i] = frame.data[i];
+        planes.linesize[i] = frame.linesize[i];
+    }
+    return push_planes(input, planes, start, stop);
+}
+
+HRESULT Recorder::push_planes(size_t input, const recorder::Planes &planes, int64_t start, int64_t stop) {
     auto raw = std::make_shared<Raw>();
     for (auto &scaler : impl_->scalers[input])
-        raw->pictures.push_back({scaler->width(), scaler->height(), scaler->scale(data)});
+        raw->pictures.push_back({scaler->width(), scaler->height(), scaler->scale(planes)});
     raw->start = start;
     raw->stop = stop;
     int64_t t = stop > start ? stop : start;

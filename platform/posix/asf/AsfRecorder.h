@@ -19,7 +19,13 @@
 #include <string>
 #include <vector>
 
+struct AVFrame;
+
 namespace tw::posix::asf {
+
+namespace recorder {
+struct Planes;
+}
 
 // Raw video as delivered upstream. `pix_fmt` is an AVPixelFormat; YV12 is given as
 // AV_PIX_FMT_YUV420P with `swap_uv`. `stride` is the first plane's line size in bytes
@@ -93,6 +99,9 @@ public:
     // Blocks while the input's queue is full (the encoder is behind): the source slows down
     // rather than memory growing; stop() and a write failure release it.
     HRESULT push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop);
+    // The same for a decoded picture read where it lies: E_INVALIDARG unless it has the
+    // input's pixel format and size.
+    HRESULT push_video(size_t input, const AVFrame &frame, int64_t start, int64_t stop);
     HRESULT push_audio(size_t input, const uint8_t *data, size_t size, int64_t start);
     // No more data on this input: its streams are finished (queued data first). Any thread;
     // a second call for the same input does nothing.
@@ -121,6 +130,9 @@ public:
     struct Impl;
 
 private:
+    HRESULT check_video(size_t input) const;
+    HRESULT push_planes(size_t input, const recorder::Planes &planes, int64_t start, int64_t stop);
+
     struct Input {
         StreamKind kind;
         int first_stream;

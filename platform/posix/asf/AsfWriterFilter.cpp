@@ -5,6 +5,7 @@
 #include "platform/posix/asf/AsfRecorder.h"
 #include "platform/posix/graph/BaseFilter.h"
 #include "platform/posix/graph/Seeking.h"
+#include "platform/posix/media/Codecs.h"
 #include "platform/text.h"
 #include "platform/wmf.h"
 
@@ -454,12 +455,22 @@ HRESULT AsfInputPin::OnReceive(IMediaSample *sample) {
     HRESULT th = sample->GetTime(&start, &stop);
     if (FAILED(th)) return VFW_E_SAMPLE_TIME_NOT_SET;
     if (th != S_OK) stop = -1;  // only the start was set
-    BYTE *data = nullptr;
-    if (FAILED(sample->GetPointer(&data))) return E_POINTER;
-    LONG len = sample->GetActualDataLength();
-    if (len < 0) return E_INVALIDARG;
-    HRESULT hr = kind_ == StreamKind::kVideo ? rec->push_video(size_t(in), data, size_t(len), start, stop)
-                                             : rec->push_audio(size_t(in), data, size_t(len), start);
+    HRESULT hr = E_INVALIDARG;
+    // Our decoder's picture, when the sample carries it, is scaled from where it lies; the
+    // sample's buffer is then never filled.
+    const media::FrameContent *picture = nullptr;
+    if (kind_ == StreamKind::kVideo)
+        if (auto deferred = ComPtr<IMediaSample>::addref(sample).query<IDeferredSample>())
+            picture = dynamic_cast<const media::FrameContent *>(deferred->Content());
+    if (picture) hr = rec->push_video(size_t(in), picture->frame(), start, stop);
+    if (hr == E_INVALIDARG) {
+        BYTE *data = nullptr;
+        if (FAILED(sample->GetPointer(&data))) return E_POINTER;
+        LONG len = sample->GetActualDataLength();
+        if (len < 0) return E_INVALIDARG;
+        hr = kind_ == StreamKind::kVideo ? rec->push_video(size_t(in), data, size_t(len), start, stop)
+                                         : rec->push_audio(size_t(in), data, size_t(len), start);
+    }
     // Once the recording has failed (reported as EC_ERRORABORT) upstream is told to stop sending.
     if (FAILED(hr) && FAILED(rec->error())) return S_FALSE;
     return hr;

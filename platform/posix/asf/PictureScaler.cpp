@@ -36,47 +36,63 @@ bool PictureScaler::setup() {
     return sws_ != nullptr;
 }
 
-ffmpeg::FramePtr PictureScaler::scale(const uint8_t *d) {
-    if (!setup()) return nullptr;
-    const uint8_t *src[4] = {};
-    int ls[4] = {};
-    const int w = in_.width, h = in_.height;
-    switch (in_.pix_fmt) {
+bool PictureScaler::planes_of(const VideoFormat &in, const uint8_t *d, Planes *out) {
+    *out = Planes{};
+    const int w = in.width, h = in.height;
+    switch (in.pix_fmt) {
     case AV_PIX_FMT_BGR0:
     case AV_PIX_FMT_BGRA:
     case AV_PIX_FMT_BGR24:
     case AV_PIX_FMT_YUYV422: {
-        int bpp = in_.pix_fmt == AV_PIX_FMT_BGR24 ? 3 : in_.pix_fmt == AV_PIX_FMT_YUYV422 ? 2 : 4;
-        int stride = in_.stride ? in_.stride : (in_.pix_fmt == AV_PIX_FMT_BGR24 ? (w * 3 + 3) & ~3 : w * bpp);
-        if (in_.bottom_up) {
-            src[0] = d + size_t(stride) * (h - 1);
-            ls[0] = -stride;
+        int bpp = in.pix_fmt == AV_PIX_FMT_BGR24 ? 3 : in.pix_fmt == AV_PIX_FMT_YUYV422 ? 2 : 4;
+        int stride = in.stride ? in.stride : (in.pix_fmt == AV_PIX_FMT_BGR24 ? (w * 3 + 3) & ~3 : w * bpp);
+        if (in.bottom_up) {
+            out->data[0] = d + size_t(stride) * (h - 1);
+            out->linesize[0] = -stride;
         } else {
-            src[0] = d;
-            ls[0] = stride;
+            out->data[0] = d;
+            out->linesize[0] = stride;
         }
-        break;
+        return true;
     }
     case AV_PIX_FMT_YUV420P: {
-        int stride = in_.stride ? in_.stride : w;
-        src[0] = d;
-        ls[0] = stride;
+        int stride = in.stride ? in.stride : w;
+        out->data[0] = d;
+        out->linesize[0] = stride;
         const uint8_t *u = d + size_t(stride) * h;
         const uint8_t *v = u + size_t(stride / 2) * ((h + 1) / 2);
-        src[1] = in_.swap_uv ? v : u;
-        src[2] = in_.swap_uv ? u : v;
-        ls[1] = ls[2] = stride / 2;
-        break;
+        out->data[1] = in.swap_uv ? v : u;
+        out->data[2] = in.swap_uv ? u : v;
+        out->linesize[1] = out->linesize[2] = stride / 2;
+        return true;
     }
     case AV_PIX_FMT_NV12: {
-        int stride = in_.stride ? in_.stride : w;
-        src[0] = d;
-        src[1] = d + size_t(stride) * h;
-        ls[0] = ls[1] = stride;
-        break;
+        int stride = in.stride ? in.stride : w;
+        out->data[0] = d;
+        out->data[1] = d + size_t(stride) * h;
+        out->linesize[0] = out->linesize[1] = stride;
+        return true;
     }
-    default: return nullptr;
+    default: return false;
     }
+}
+
+// Black where the fitted picture does not reach: whole rows above and below it, the sides
+// beside it.
+static void fill_border(uint8_t *plane, int linesize, int w, int h, int x, int y, int pw, int ph, uint8_t black) {
+    for (int r = 0; r < h; ++r) {
+        uint8_t *row = plane + size_t(r) * linesize;
+        if (r < y || r >= y + ph) {
+            std::memset(row, black, size_t(w));
+        } else {
+            std::memset(row, black, size_t(x));
+            std::memset(row + x + pw, black, size_t(w - x - pw));
+        }
+    }
+}
+
+ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
+    if (!setup()) return nullptr;
     ffmpeg::FramePtr f(av_frame_alloc());
     if (!f) return nullptr;
     f->format = AV_PIX_FMT_YUV420P;
@@ -84,14 +100,14 @@ ffmpeg::FramePtr PictureScaler::scale(const uint8_t *d) {
     f->height = height_;
     if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
     if (sw_ != width_ || sh_ != height_) {
-        for (int y = 0; y < height_; ++y) std::memset(f->data[0] + y * f->linesize[0], 16, size_t(width_));
+        fill_border(f->data[0], f->linesize[0], width_, height_, x_, y_, sw_, sh_, 16);
         for (int p = 1; p < 3; ++p)
-            for (int y = 0; y < height_ / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, size_t(width_ / 2));
+            fill_border(f->data[p], f->linesize[p], width_ / 2, height_ / 2, x_ / 2, y_ / 2, sw_ / 2, sh_ / 2, 128);
     }
     uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
                        f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
     int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};
-    sws_scale(sws_.get(), src, ls, 0, h, dst, dls);
+    sws_scale(sws_.get(), in.data, in.linesize, 0, in_.height, dst, dls);
     return f;
 }
 

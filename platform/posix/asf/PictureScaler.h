@@ -9,13 +9,22 @@
 
 namespace tw::posix::asf::recorder {
 
+// One picture's planes as the scaler reads them, in the input format's pixel layout.
+struct Planes {
+    const uint8_t *data[4] = {};
+    int linesize[4] = {};
+};
+
 class PictureScaler {
 public:
     PictureScaler(const VideoFormat &in, int width, int height);
     int width() const { return width_; }
     int height() const { return height_; }
-    // The picture in `data` (video_frame_bytes(in) bytes) at this size; null on failure.
-    ffmpeg::FramePtr scale(const uint8_t *data);
+    // Where the planes of a picture lie in `data` (video_frame_bytes(in) bytes, as the pin
+    // receives it); false for a format the scaler does not read.
+    static bool planes_of(const VideoFormat &in, const uint8_t *data, Planes *out);
+    // The picture at this size; null on failure.
+    ffmpeg::FramePtr scale(const Planes &in);
 
 private:
     bool setup();

@@ -19,12 +19,19 @@ void MediaSample::reset_properties() {
     sync_ = preroll_ = discontinuity_ = false;
     DeleteMediaType(type_);
     type_ = nullptr;
+    content_.reset();
+    content_written_ = false;
 }
 
 HRESULT MediaSample::QueryInterface(REFIID riid, void **ppv) {
     if (!ppv) return E_POINTER;
     if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMediaSample)) {
         *ppv = static_cast<IMediaSample *>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (IsEqualGUID(riid, IID_TwDeferredSample)) {
+        *ppv = static_cast<IDeferredSample *>(this);
         AddRef();
         return S_OK;
     }
@@ -42,8 +49,19 @@ ULONG MediaSample::Release() {
 
 HRESULT MediaSample::GetPointer(BYTE **ppBuffer) {
     if (!ppBuffer) return E_POINTER;
+    *ppBuffer = nullptr;
+    if (content_ && !content_written_) {
+        HRESULT hr = content_->write(data_, size_);
+        if (FAILED(hr)) return hr;
+        content_written_ = true;
+    }
     *ppBuffer = data_;
     return S_OK;
+}
+
+void MediaSample::SetContent(std::unique_ptr<SampleContent> content) {
+    content_ = std::move(content);
+    content_written_ = false;
 }
 
 LONG MediaSample::GetSize() { return size_; }

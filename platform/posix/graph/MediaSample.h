@@ -7,6 +7,7 @@
 #include "platform/posix/object.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -14,9 +15,30 @@ namespace tw::posix {
 
 class MemAllocator;
 
+// What a producer may hand downstream instead of bytes: an object that writes the sample's
+// data on demand. GetPointer writes it into the buffer first, so every consumer sees the
+// bytes as usual; a consumer that knows the object reads it directly and the copy never
+// happens (a decoded picture, read by the writer's scaler). It goes with the sample's
+// other properties when the sample returns to its allocator.
+class SampleContent {
+public:
+    virtual ~SampleContent() = default;
+    // Writes the data into `dst`, the sample's buffer of `size` bytes.
+    virtual HRESULT write(BYTE *dst, LONG size) const = 0;
+};
+
+// The samples of this process's allocators take such content. In-process only: C++ types
+// cross it.
+struct IDeferredSample : IUnknown {
+    // Replaces the sample's content (null: none; the buffer holds the data as written).
+    virtual void STDMETHODCALLTYPE SetContent(std::unique_ptr<SampleContent> content) = 0;
+    // The content still held, or null; the sample keeps it.
+    virtual const SampleContent *STDMETHODCALLTYPE Content() = 0;
+};
+
 // Media sample: a buffer of a MemAllocator. Its count starts at 1 when GetBuffer hands it out;
 // at 0 it goes back to the allocator's free list (it is never deleted by Release).
-class MediaSample final : public IMediaSample {
+class MediaSample final : public IMediaSample, public IDeferredSample {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -39,6 +61,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG *pTimeStart, LONGLONG *pTimeEnd) override;
     HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG *pTimeStart, LONGLONG *pTimeEnd) override;
 
+    void STDMETHODCALLTYPE SetContent(std::unique_ptr<SampleContent> content) override;
+    const SampleContent *STDMETHODCALLTYPE Content() override { return content_.get(); }
+
 private:
     friend class MemAllocator;
     MediaSample(MemAllocator *owner, BYTE *data, LONG size);
@@ -57,6 +82,8 @@ private:
     bool has_media_time_ = false;
     bool sync_ = false, preroll_ = false, discontinuity_ = false;
     AM_MEDIA_TYPE *type_ = nullptr;  // task memory; set when the format changes with this sample
+    std::unique_ptr<SampleContent> content_;
+    bool content_written_ = false;  // into the buffer, by GetPointer
     LiveObject live_;
 };
 
@@ -104,3 +131,6 @@ private:
 };
 
 }  // namespace tw::posix
+
+TW_DEFINE_GUID(IID_TwDeferredSample, 0x5C0D3E41, 0x8B7A, 0x4F0E, 0x9A, 0x52, 0x3D, 0x1E, 0x6B, 0x90, 0x27, 0xC4);
+TW_BIND_IID(tw::posix::IDeferredSample, IID_TwDeferredSample)

@@ -142,6 +142,36 @@ void VideoConverter::set_output(VideoFormat f, int width, int height, bool top_d
     layout_ = picture_layout(f, width, height);
 }
 
+std::unique_ptr<FrameContent> VideoConverter::share(const AVFrame *frame) const {
+    if (!frame || frame->width != width_ || frame->height != height_ || frame->color_range == AVCOL_RANGE_JPEG)
+        return nullptr;
+    bool same = (format_ == VideoFormat::I420 || format_ == VideoFormat::YV12 || format_ == VideoFormat::NV12) &&
+                frame->format == video_format_info(format_).pix;
+    if (!same) return nullptr;
+    FramePtr ref(av_frame_clone(frame));
+    if (!ref) return nullptr;
+    return std::make_unique<FrameContent>(std::move(ref), format_);
+}
+
+HRESULT FrameContent::write(BYTE *dst, LONG size) const {
+    const AVFrame &f = *frame_;
+    PictureLayout l = picture_layout(format_, f.width, f.height);
+    if (!dst || l.size == 0 || size < 0 || size_t(size) < l.size) return E_FAIL;
+    uint8_t *planes[4] = {};
+    int strides[4] = {};
+    for (int i = 0; i < l.planes; ++i) {
+        planes[i] = dst + l.offset[i];
+        strides[i] = l.stride[i];
+    }
+    if (format_ == VideoFormat::YV12) {  // V before U
+        std::swap(planes[1], planes[2]);
+        std::swap(strides[1], strides[2]);
+    }
+    av_image_copy(planes, strides, const_cast<const uint8_t **>(f.data), f.linesize, AVPixelFormat(f.format),
+                  f.width, f.height);
+    return S_OK;
+}
+
 HRESULT VideoConverter::convert(const AVFrame *frame, uint8_t *dst) {
     if (!frame || frame->width <= 0 || frame->height <= 0 || layout_.size == 0) return E_FAIL;
     const VideoFormatInfo &info = video_format_info(format_);

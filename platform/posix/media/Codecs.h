@@ -6,6 +6,7 @@
 // on its streaming thread (and on the control thread only while streaming is stopped).
 #pragma once
 
+#include "platform/posix/graph/MediaSample.h"
 #include "platform/posix/media/FFmpeg.h"
 
 #include <vector>
@@ -72,6 +73,21 @@ private:
     int errors_in_row_ = 0;
 };
 
+// A decoded picture that is already in a sample's format and size, handed downstream as it
+// is: a sample's content (see SampleContent), so the decoder copies nothing. It is written
+// into the buffer, plane by plane in the format's layout, only for a consumer that asks for
+// bytes.
+class FrameContent final : public SampleContent {
+public:
+    FrameContent(FramePtr frame, VideoFormat format) : frame_(std::move(frame)), format_(format) {}
+    const AVFrame &frame() const { return *frame_; }
+    HRESULT write(BYTE *dst, LONG size) const override;
+
+private:
+    FramePtr frame_;  // a reference of its own to the decoder's picture
+    VideoFormat format_;
+};
+
 // Converts decoded pictures into one output format and size, keeping its swscale context.
 class VideoConverter {
 public:
@@ -81,6 +97,9 @@ public:
     // Writes `frame` into `dst` (at least layout().size bytes). S_OK or E_FAIL.
     HRESULT convert(const AVFrame *frame, uint8_t *dst);
     const PictureLayout &layout() const { return layout_; }
+    // The frame as it is, when converting it would only copy it (same layout, size and video
+    // range); null otherwise.
+    std::unique_ptr<FrameContent> share(const AVFrame *frame) const;
 
 private:
     VideoFormat format_ = VideoFormat::I420;

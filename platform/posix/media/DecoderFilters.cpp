@@ -190,10 +190,19 @@ HRESULT VideoDecoderFilter::deliver_frame(AVFrame *frame) {
     if (FAILED(hr)) return hr;
     const PictureLayout &layout = converter_.layout();
     if ((size_t)out->GetSize() < layout.size) return fail(VFW_E_BUFFER_OVERFLOW);
-    BYTE *p = nullptr;
-    out->GetPointer(&p);
-    hr = converter_.convert(frame, p);
-    if (FAILED(hr)) return fail(hr);
+    // A picture already in the output's layout goes as it is where the sample can carry it:
+    // the buffer is filled only if downstream asks for the bytes.
+    std::unique_ptr<FrameContent> shared;
+    ComPtr<IDeferredSample> deferred = out.query<IDeferredSample>();
+    if (deferred) shared = converter_.share(frame);
+    if (shared) {
+        deferred->SetContent(std::move(shared));
+    } else {
+        BYTE *p = nullptr;
+        out->GetPointer(&p);
+        hr = converter_.convert(frame, p);
+        if (FAILED(hr)) return fail(hr);
+    }
     out->SetActualDataLength((LONG)layout.size);
     REFERENCE_TIME a = t, b = t + dur;
     out->SetTime(&a, &b);
