@@ -4,6 +4,8 @@
 #include "platform/posix/asf/AsfRecorder.h"
 
 extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/samplefmt.h>
 }
@@ -253,6 +255,59 @@ TEST(AsfRecorder, PictureIsFittedWithBordersAndRgbIsUpright) {
     double top = first_frame_luma(path, 0, 0, 320, 8), bottom = first_frame_luma(path, 0, 228, 320, 8);
     EXPECT_GT(bottom, 0);
     EXPECT_GT(top, bottom + 20);
+}
+
+// Decoded pictures reach the recorder in the decoder's own format (10-bit, full range) and
+// are brought to the encoder's 8-bit video range in the scaling pass; a picture of another
+// size is refused (the pin then hands over its bytes).
+TEST(AsfRecorder, DecodedPicturesAreTakenInTheirOwnFormat) {
+    struct Case {
+        AVPixelFormat format;
+        AVColorRange range;
+        int white, black, grey;  // luma, and chroma without colour
+    } cases[] = {{AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_MPEG, 940, 64, 512}, {AV_PIX_FMT_YUV420P, AVCOL_RANGE_JPEG, 255, 0, 128}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(av_get_pix_fmt_name(c.format));
+        Recorder r(23);  // video only, 176x144
+        VideoFormat f;
+        f.pix_fmt = AV_PIX_FMT_YUV420P;  // what the connection says
+        f.width = 320;
+        f.height = 240;
+        ASSERT_EQ(r.set_video_format(0, f), S_OK);
+        std::string path = temp_dir() + "/decoded.asf";
+        ASSERT_EQ(r.start(path, {}), S_OK);
+        AVFrame *pic = av_frame_alloc();
+        pic->format = c.format;
+        pic->width = 320;
+        pic->height = 240;
+        pic->color_range = c.range;
+        ASSERT_EQ(0, av_frame_get_buffer(pic, 0));
+        auto fill = [&](int plane, int rows, int width, int top, int bottom) {
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < width; ++x) {
+                    int v = y < rows / 2 ? top : bottom;
+                    if (c.format == AV_PIX_FMT_YUV420P10LE)
+                        reinterpret_cast<uint16_t *>(pic->data[plane] + y * pic->linesize[plane])[x] = uint16_t(v);
+                    else
+                        pic->data[plane][y * pic->linesize[plane] + x] = uint8_t(v);
+                }
+        };
+        fill(0, 240, 320, c.white, c.black);  // white above, black below
+        fill(1, 120, 160, c.grey, c.grey);
+        fill(2, 120, 160, c.grey, c.grey);
+        AVFrame *other = av_frame_alloc();
+        other->format = AV_PIX_FMT_YUV420P;
+        other->width = 160;
+        other->height = 120;
+        ASSERT_EQ(0, av_frame_get_buffer(other, 0));
+        EXPECT_EQ(E_INVALIDARG, r.push_video(0, *other, 0, 666666));
+        for (int i = 0; i < 15; ++i) ASSERT_EQ(S_OK, r.push_video(0, *pic, i * 666666LL, (i + 1) * 666666LL));
+        av_frame_free(&pic);
+        av_frame_free(&other);
+        ASSERT_EQ(S_OK, r.stop());
+        EXPECT_NEAR(235, first_frame_luma(path, 8, 8, 160, 48), 8);
+        EXPECT_NEAR(16, first_frame_luma(path, 8, 88, 160, 48), 8);
+    }
 }
 
 TEST(AsfRecorder, ExistingFileIsReplaced) {

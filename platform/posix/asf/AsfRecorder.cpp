@@ -6,7 +6,9 @@
 #include "platform/posix/asf/PictureScaler.h"
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -179,13 +181,15 @@ HRESULT Recorder::push_video(size_t input, const AVFrame &frame, int64_t start, 
     HRESULT hr = check_video(input);
     if (FAILED(hr)) return hr;
     const VideoFormat &f = video_formats_[input];
-    if (frame.format != f.pix_fmt || frame.width != f.width || frame.height != f.height || f.bottom_up)
+    if (frame.width != f.width || frame.height != f.height || !sws_isSupportedInput(AVPixelFormat(frame.format)))
         return E_INVALIDARG;
     recorder::Planes planes;
     for (int i = 0; i < 4; ++i) {
         planes.data[i] = frame.data[i];
         planes.linesize[i] = frame.linesize[i];
     }
+    planes.format = frame.format;
+    planes.full_range = frame.color_range == AVCOL_RANGE_JPEG;
     return push_planes(input, planes, start, stop);
 }
 

@@ -99,8 +99,8 @@ public:
     // Blocks while the input's queue is full (the encoder is behind): the source slows down
     // rather than memory growing; stop() and a write failure release it.
     HRESULT push_video(size_t input, const uint8_t *data, size_t size, int64_t start, int64_t stop);
-    // The same for a decoded picture read where it lies: E_INVALIDARG unless it has the
-    // input's pixel format and size.
+    // The same for a decoded picture read where it lies, in whatever pixel format it has:
+    // E_INVALIDARG unless it has the input's size and a format the scaler reads.
     HRESULT push_video(size_t input, const AVFrame &frame, int64_t start, int64_t stop);
     HRESULT push_audio(size_t input, const uint8_t *data, size_t size, int64_t start);
     // No more data on this input: its streams are finished (queued data first). Any thread;

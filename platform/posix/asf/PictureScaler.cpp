@@ -13,8 +13,16 @@ namespace tw::posix::asf::recorder {
 
 PictureScaler::PictureScaler(const VideoFormat &in, int width, int height) : in_(in), width_(width), height_(height) {}
 
-bool PictureScaler::setup() {
-    if (sws_) return true;
+bool PictureScaler::setup(int format, bool full_range) {
+    // JPEG's full-range formats are the plain ones with the range set apart.
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; full_range = true; break;
+    default: break;
+    }
+    if (sws_ && format == sws_format_ && full_range == sws_full_range_) return true;
     int sw = width_, sh = height_;
     // Fit the picture into the frame with its aspect kept; the rest is black border.
     if (int64_t(in_.width) * height_ > int64_t(width_) * in_.height)
@@ -31,9 +39,18 @@ bool PictureScaler::setup() {
     // without aliasing; bicubic's sharper result costs twice the taps and, at the profiles'
     // bit rates, more bits for detail the encoder then blurs anyway (the encoded output's SSIM
     // against a bicubic reference came out equal or higher with bilinear).
-    sws_.reset(sws_getContext(in_.width, in_.height, AVPixelFormat(in_.pix_fmt), sw, sh, AV_PIX_FMT_YUV420P,
-                              SWS_BILINEAR, nullptr, nullptr, nullptr));
-    return sws_ != nullptr;
+    sws_.reset(sws_getContext(in_.width, in_.height, AVPixelFormat(format), sw, sh, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                              nullptr, nullptr, nullptr));
+    if (!sws_) return false;
+    if (full_range) {  // the encoder takes video range
+        int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
+        if (sws_getColorspaceDetails(sws_.get(), &inv_table, &src_range, &table, &dst_range, &brightness, &contrast,
+                                     &saturation) >= 0)
+            sws_setColorspaceDetails(sws_.get(), inv_table, 1, table, 0, brightness, contrast, saturation);
+    }
+    sws_format_ = format;
+    sws_full_range_ = full_range;
+    return true;
 }
 
 bool PictureScaler::planes_of(const VideoFormat &in, const uint8_t *d, Planes *out) {
@@ -92,7 +109,7 @@ static void fill_border(uint8_t *plane, int linesize, int w, int h, int x, int y
 }
 
 ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
-    if (!setup()) return nullptr;
+    if (!setup(in.format >= 0 ? in.format : in_.pix_fmt, in.full_range)) return nullptr;
     ffmpeg::FramePtr f(av_frame_alloc());
     if (!f) return nullptr;
     f->format = AV_PIX_FMT_YUV420P;

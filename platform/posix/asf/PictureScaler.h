@@ -9,10 +9,13 @@
 
 namespace tw::posix::asf::recorder {
 
-// One picture's planes as the scaler reads them, in the input format's pixel layout.
+// One picture's planes as the scaler reads them: in the input's pixel format, or in
+// `format` (an AVPixelFormat; a decoded picture as it is) at the input's size.
 struct Planes {
     const uint8_t *data[4] = {};
     int linesize[4] = {};
+    int format = -1;
+    bool full_range = false;  // YUV from 0 to 255 rather than video's 16 to 235
 };
 
 class PictureScaler {
@@ -27,11 +30,13 @@ public:
     ffmpeg::FramePtr scale(const Planes &in);
 
 private:
-    bool setup();
+    bool setup(int format, bool full_range);
 
     VideoFormat in_;
     int width_, height_;
     ffmpeg::SwsPtr sws_;
+    int sws_format_ = -1;  // what sws_ was set up for
+    bool sws_full_range_ = false;
     int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;  // the fitted picture's size and place
 };
 

@@ -134,36 +134,30 @@ void Decoder::flush() {
 
 // ---- VideoConverter
 
-void VideoConverter::set_output(VideoFormat f, int width, int height, bool top_down) {
-    format_ = f;
-    top_down_ = top_down;
-    width_ = width;
-    height_ = height;
-    layout_ = picture_layout(f, width, height);
-}
+VideoConverter::VideoConverter(VideoFormat f, int width, int height, bool top_down)
+    : format_(f), width_(width), height_(height), top_down_(top_down), layout_(picture_layout(f, width, height)) {}
 
-std::unique_ptr<FrameContent> VideoConverter::share(const AVFrame *frame) const {
-    if (!frame || frame->width != width_ || frame->height != height_ || frame->color_range == AVCOL_RANGE_JPEG)
-        return nullptr;
-    bool same = (format_ == VideoFormat::I420 || format_ == VideoFormat::YV12 || format_ == VideoFormat::NV12) &&
-                frame->format == video_format_info(format_).pix;
-    if (!same) return nullptr;
+std::unique_ptr<FrameContent> VideoConverter::share(const AVFrame *frame) {
+    if (!frame || frame->width != width_ || frame->height != height_ || layout_.size == 0) return nullptr;
+    bool plain = (format_ == VideoFormat::I420 || format_ == VideoFormat::YV12 || format_ == VideoFormat::NV12) &&
+                 frame->format == video_format_info(format_).pix && frame->color_range != AVCOL_RANGE_JPEG;
     FramePtr ref(av_frame_clone(frame));
     if (!ref) return nullptr;
-    return std::make_unique<FrameContent>(std::move(ref), format_);
+    return std::make_unique<FrameContent>(std::move(ref), shared_from_this(), plain);
 }
 
 HRESULT FrameContent::write(BYTE *dst, LONG size) const {
+    const PictureLayout &l = converter_->layout();
+    if (!dst || size < 0 || size_t(size) < l.size) return E_FAIL;
+    if (!plain_) return converter_->convert(frame_.get(), dst);
     const AVFrame &f = *frame_;
-    PictureLayout l = picture_layout(format_, f.width, f.height);
-    if (!dst || l.size == 0 || size < 0 || size_t(size) < l.size) return E_FAIL;
     uint8_t *planes[4] = {};
     int strides[4] = {};
     for (int i = 0; i < l.planes; ++i) {
         planes[i] = dst + l.offset[i];
         strides[i] = l.stride[i];
     }
-    if (format_ == VideoFormat::YV12) {  // V before U
+    if (converter_->format() == VideoFormat::YV12) {  // V before U
         std::swap(planes[1], planes[2]);
         std::swap(strides[1], strides[2]);
     }
@@ -174,6 +168,7 @@ HRESULT FrameContent::write(BYTE *dst, LONG size) const {
 
 HRESULT VideoConverter::convert(const AVFrame *frame, uint8_t *dst) {
     if (!frame || frame->width <= 0 || frame->height <= 0 || layout_.size == 0) return E_FAIL;
+    std::lock_guard<std::mutex> g(mutex_);
     const VideoFormatInfo &info = video_format_info(format_);
     // JPEG's full-range formats are the plain ones with the range set apart.
     AVPixelFormat in = (AVPixelFormat)frame->format;

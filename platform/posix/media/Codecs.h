@@ -9,6 +9,8 @@
 #include "platform/posix/graph/MediaSample.h"
 #include "platform/posix/media/FFmpeg.h"
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace tw::posix::media {
@@ -73,40 +75,49 @@ private:
     int errors_in_row_ = 0;
 };
 
-// A decoded picture that is already in a sample's format and size, handed downstream as it
-// is: a sample's content (see SampleContent), so the decoder copies nothing. It is written
-// into the buffer, plane by plane in the format's layout, only for a consumer that asks for
-// bytes.
+class VideoConverter;
+
+// A decoded picture handed downstream as it is, as a sample's content (see SampleContent):
+// the decoder neither copies nor converts it. It is put into the buffer in the sample's
+// format only for a consumer that asks for bytes: copied plane by plane when it is already
+// in that layout, otherwise converted by the decoder's converter.
 class FrameContent final : public SampleContent {
 public:
-    FrameContent(FramePtr frame, VideoFormat format) : frame_(std::move(frame)), format_(format) {}
+    FrameContent(FramePtr frame, std::shared_ptr<VideoConverter> converter, bool plain)
+        : frame_(std::move(frame)), converter_(std::move(converter)), plain_(plain) {}
     const AVFrame &frame() const { return *frame_; }
     HRESULT write(BYTE *dst, LONG size) const override;
 
 private:
     FramePtr frame_;  // a reference of its own to the decoder's picture
-    VideoFormat format_;
+    std::shared_ptr<VideoConverter> converter_;
+    bool plain_;  // already in the sample's layout: a copy does
 };
 
 // Converts decoded pictures into one output format and size, keeping its swscale context.
-class VideoConverter {
+// Made once per output format (a new one when the format changes) and shared with the
+// pictures handed on, which a consumer may ask for bytes on a thread of its own: converting
+// takes the converter's lock.
+class VideoConverter : public std::enable_shared_from_this<VideoConverter> {
 public:
     // `top_down` only matters for RGB: rows top first (a negative biHeight) instead of the
     // usual bottom first.
-    void set_output(VideoFormat f, int width, int height, bool top_down = false);
+    VideoConverter(VideoFormat f, int width, int height, bool top_down = false);
+    VideoFormat format() const { return format_; }
+    const PictureLayout &layout() const { return layout_; }
     // Writes `frame` into `dst` (at least layout().size bytes). S_OK or E_FAIL.
     HRESULT convert(const AVFrame *frame, uint8_t *dst);
-    const PictureLayout &layout() const { return layout_; }
-    // The frame as it is, when converting it would only copy it (same layout, size and video
-    // range); null otherwise.
-    std::unique_ptr<FrameContent> share(const AVFrame *frame) const;
+    // The frame as it is, for a picture of the output's size (converting is left to whoever
+    // asks for the bytes); null for a picture that needs scaling.
+    std::unique_ptr<FrameContent> share(const AVFrame *frame);
 
 private:
-    VideoFormat format_ = VideoFormat::I420;
-    int width_ = 0, height_ = 0;
-    bool top_down_ = false;
+    const VideoFormat format_;
+    const int width_, height_;
+    const bool top_down_;
+    const PictureLayout layout_;
+    std::mutex mutex_;         // guards what follows
     bool full_range_ = false;  // the range sws_ was set up for
-    PictureLayout layout_;
     SwsPtr sws_;
 };
 

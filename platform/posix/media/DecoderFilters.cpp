@@ -166,7 +166,7 @@ void VideoDecoderFilter::DecideBufferSize(const AM_MEDIA_TYPE &out, ALLOCATOR_PR
 HRESULT VideoDecoderFilter::configure_output(const AM_MEDIA_TYPE &out) {
     VideoTypeInfo vi;
     if (!parse_video_type(out, &vi)) return VFW_E_TYPE_NOT_ACCEPTED;
-    converter_.set_output(vi.format, vi.width, vi.height, vi.flipped);
+    converter_ = std::make_shared<VideoConverter>(vi.format, vi.width, vi.height, vi.flipped);
     frame_time_ = vi.avg_time_per_frame > 0 ? vi.avg_time_per_frame : frame_duration(stream_.frame_rate);
     return S_OK;
 }
@@ -188,19 +188,21 @@ HRESULT VideoDecoderFilter::deliver_frame(AVFrame *frame) {
     ComPtr<IMediaSample> out;
     HRESULT hr = output()->GetDeliveryBuffer(out.out());
     if (FAILED(hr)) return hr;
-    const PictureLayout &layout = converter_.layout();
+    if (!converter_) return fail(VFW_E_NOT_CONNECTED);
+    const PictureLayout &layout = converter_->layout();
     if ((size_t)out->GetSize() < layout.size) return fail(VFW_E_BUFFER_OVERFLOW);
-    // A picture already in the output's layout goes as it is where the sample can carry it:
-    // the buffer is filled only if downstream asks for the bytes.
+    // The picture goes as it is where the sample can carry it: it is copied or converted into
+    // the buffer only if downstream asks for the bytes (our writer scales it from where it
+    // lies, in its own format, in one pass).
     std::unique_ptr<FrameContent> shared;
     ComPtr<IDeferredSample> deferred = out.query<IDeferredSample>();
-    if (deferred) shared = converter_.share(frame);
+    if (deferred) shared = converter_->share(frame);
     if (shared) {
         deferred->SetContent(std::move(shared));
     } else {
         BYTE *p = nullptr;
         out->GetPointer(&p);
-        hr = converter_.convert(frame, p);
+        hr = converter_->convert(frame, p);
         if (FAILED(hr)) return fail(hr);
     }
     out->SetActualDataLength((LONG)layout.size);

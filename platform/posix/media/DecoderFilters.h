@@ -76,7 +76,7 @@ protected:
 
 private:
     VideoDecoderFilter() : DecoderFilter(CLSID_TwVideoDecoder, AVMEDIA_TYPE_VIDEO) {}
-    VideoConverter converter_;
+    std::shared_ptr<VideoConverter> converter_;  // for the output's format; null before
     REFERENCE_TIME frame_time_ = 0;  // AvgTimePerFrame of the output
     int64_t next_ = AV_NOPTS_VALUE;  // predicted time of the next frame
     int64_t last_ = AV_NOPTS_VALUE;
