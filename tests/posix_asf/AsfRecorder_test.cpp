@@ -13,6 +13,7 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -307,6 +308,55 @@ TEST(AsfRecorder, DecodedPicturesAreTakenInTheirOwnFormat) {
         ASSERT_EQ(S_OK, r.stop());
         EXPECT_NEAR(235, first_frame_luma(path, 8, 8, 160, 48), 8);
         EXPECT_NEAR(16, first_frame_luma(path, 8, 88, 160, 48), 8);
+    }
+}
+
+// A 60 fps source into a 29.97 fps profile: each output slot still shows the first picture
+// that falls into it, or the latest one before it where none does, although pictures whose
+// slot is taken are held back and only scaled if the next one leaves a gap (44 to 54 are
+// missing: 43, held behind 42, fills the slots up to 55's).
+TEST(AsfRecorder, EverySlotShowsItsPictureWhenPicturesOutrunTheFrameRate) {
+    Recorder r(26);  // quality-based (fine steps of grey survive), 320x240 at 29.97
+    VideoFormat f;
+    f.pix_fmt = AV_PIX_FMT_YUV420P;
+    f.width = 320;
+    f.height = 240;
+    ASSERT_EQ(r.set_video_format(1, f), S_OK);
+    ASSERT_EQ(r.set_audio_format(0, AudioFormat{AV_SAMPLE_FMT_S16, 44100, 2}), S_OK);
+    std::string path = temp_dir() + "/sixty.asf";
+    ASSERT_EQ(r.start(path, {}), S_OK);
+    r.end_of_stream(0);  // no sound
+    auto luma = [](int i) { return 16 + 3 * i; };
+    auto present = [](int i) { return i < 44 || i > 54; };
+    auto slot = [](int i) { return (i * 1000 + 1001) / 2002; };  // the nearest to i / 60 s at 29.97
+    AVFrame *pic = av_frame_alloc();
+    pic->format = AV_PIX_FMT_YUV420P;
+    pic->width = 320;
+    pic->height = 240;
+    ASSERT_EQ(0, av_frame_get_buffer(pic, 0));
+    for (int i = 0; i < 60; ++i) {
+        if (!present(i)) continue;
+        ASSERT_EQ(0, av_frame_make_writable(pic));
+        for (int p = 0; p < 3; ++p)
+            for (int y = 0; y < (p ? 120 : 240); ++y)
+                std::memset(pic->data[p] + y * pic->linesize[p], p ? 128 : luma(i), p ? 160 : 320);
+        ASSERT_EQ(S_OK, r.push_video(1, *pic, i * 10000000LL / 60, (i + 1) * 10000000LL / 60));
+    }
+    av_frame_free(&pic);
+    r.end_of_stream(1);
+    ASSERT_EQ(S_OK, r.stop());
+    auto shown = frame_lumas(path, 0, 0, 320, 240);
+    ASSERT_GE(shown.size(), 29u);
+    for (auto [t, y] : shown) {
+        int j = int(std::lround(t * 30000 / 1001));
+        int want = -1;
+        for (int i = 0; i < 60 && want < 0; ++i)
+            if (present(i) && slot(i) == j) want = i;
+        if (want < 0)
+            for (int i = 0; i < 60; ++i)
+                if (present(i) && slot(i) < j) want = i;
+        SCOPED_TRACE("slot " + std::to_string(j));
+        EXPECT_NEAR(luma(want), y, 1.5) << "picture " << want;
     }
 }
 

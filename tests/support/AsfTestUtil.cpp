@@ -199,32 +199,42 @@ bool has_simple_index(const std::string &path) {
     return false;
 }
 
-double first_frame_luma(const std::string &path, int x, int y, int w, int h) {
+std::vector<std::pair<double, double>> frame_lumas(const std::string &path, int x, int y, int w, int h,
+                                                   size_t max_frames) {
+    std::vector<std::pair<double, double>> out;
     Input in;
-    if (avformat_open_input(&in.fc, path.c_str(), nullptr, nullptr) < 0) return -1;
-    if (avformat_find_stream_info(in.fc, nullptr) < 0) return -1;
+    if (avformat_open_input(&in.fc, path.c_str(), nullptr, nullptr) < 0) return out;
+    if (avformat_find_stream_info(in.fc, nullptr) < 0) return out;
     int si = av_find_best_stream(in.fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (si < 0) return -1;
+    if (si < 0) return out;
     Codec d;
     const AVCodec *c = avcodec_find_decoder(in.fc->streams[si]->codecpar->codec_id);
     d.c = avcodec_alloc_context3(c);
     avcodec_parameters_to_context(d.c, in.fc->streams[si]->codecpar);
-    if (avcodec_open2(d.c, c, nullptr) < 0) return -1;
+    if (avcodec_open2(d.c, c, nullptr) < 0) return out;
+    const AVRational tb = in.fc->streams[si]->time_base;
     AVPacket *pkt = av_packet_alloc();
     AVFrame *f = av_frame_alloc();
-    double r = -1;
-    while (r < 0 && av_read_frame(in.fc, pkt) >= 0) {
+    int64_t first = AV_NOPTS_VALUE;
+    while (out.size() < max_frames && av_read_frame(in.fc, pkt) >= 0) {
         if (pkt->stream_index == si && avcodec_send_packet(d.c, pkt) == 0 && avcodec_receive_frame(d.c, f) == 0) {
             double sum = 0;
             for (int j = y; j < y + h; ++j)
                 for (int i = x; i < x + w; ++i) sum += f->data[0][j * f->linesize[0] + i];
-            r = sum / (w * h);
+            int64_t t = f->best_effort_timestamp;
+            if (first == AV_NOPTS_VALUE) first = t;
+            out.emplace_back(double(t - first) * av_q2d(tb), sum / (w * h));
         }
         av_packet_unref(pkt);
     }
     av_frame_free(&f);
     av_packet_free(&pkt);
-    return r;
+    return out;
+}
+
+double first_frame_luma(const std::string &path, int x, int y, int w, int h) {
+    auto lumas = frame_lumas(path, x, y, w, h, 1);
+    return lumas.empty() ? -1 : lumas[0].second;
 }
 
 std::string temp_dir() {

@@ -50,6 +50,9 @@ double seek_and_read(const std::string &path, double seconds, bool *key);
 bool has_simple_index(const std::string &path);
 // Mean luma of a rectangle of the first decoded picture of the first video stream; -1 on failure.
 double first_frame_luma(const std::string &path, int x, int y, int w, int h);
+// The same for each decoded picture, with its time in seconds from the first.
+std::vector<std::pair<double, double>> frame_lumas(const std::string &path, int x, int y, int w, int h,
+                                                   size_t max_frames = SIZE_MAX);
 
 // A fresh directory under the system's temporary directory, removed with its content at exit.
 std::string temp_dir();

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <mutex>
 #include <atomic>
 
 namespace tw::posix::asf {
@@ -39,12 +40,26 @@ size_t video_frame_bytes(const VideoFormat &f) {
     }
 }
 
+// Per video input: a decoded picture that falls into an output slot an earlier picture has
+// already taken is held back until the next one arrives, and scaled only if that one leaves
+// a slot for it to fill. From a 60 fps source recorded at 29.97, or 30 at 15, half the
+// pictures are never shown. Pushes come from the input's streaming thread; the lock also
+// covers the input's scalers, since stop() may end the input from the control thread.
+struct HeldPicture {
+    std::mutex mutex;
+    int fps_num = 0, fps_den = 1;  // the variants' rate; 0 when they differ (nothing is held)
+    int64_t last_slot = INT64_MIN;
+    ffmpeg::FramePtr frame;  // held; its slot is last_slot
+    int64_t start = 0, stop = 0;
+};
+
 struct Recorder::Impl {
     AsfFile file;
     std::unique_ptr<recorder::Interleaver> hub;
     std::vector<std::unique_ptr<recorder::Worker>> workers;
     // Per input: a scaler for each distinct size of its video variants (its pushing thread only).
     std::vector<std::vector<std::unique_ptr<recorder::PictureScaler>>> scalers;
+    std::vector<std::unique_ptr<HeldPicture>> held;  // per input (video inputs only)
     RecorderOptions options;
     std::atomic<bool> stopped{false};
     HRESULT result = S_OK;
@@ -95,8 +110,19 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
     AsfLayout layout;
     uint64_t total = 0;
     impl->scalers.resize(inputs_.size());
+    impl->held.resize(inputs_.size());
     for (const Input &in : inputs_) {
         size_t k = size_t(&in - inputs_.data());
+        if (in.kind == StreamKind::kVideo) {
+            auto held = std::make_unique<HeldPicture>();
+            const StreamSetting &first = settings_[in.workers.front()];
+            held->fps_num = first.fps_num;
+            held->fps_den = first.fps_den;
+            for (size_t w : in.workers)
+                if (int64_t(settings_[w].fps_num) * first.fps_den != int64_t(first.fps_num) * settings_[w].fps_den)
+                    held->fps_num = 0;
+            impl->held[k] = std::move(held);
+        }
         for (size_t w : in.workers) {
             std::unique_ptr<recorder::Worker> worker;
             if (in.kind == StreamKind::kVideo) {
@@ -174,6 +200,13 @@ HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int
     if (!data || size < need) return E_INVALIDARG;
     recorder::Planes planes;
     if (!recorder::PictureScaler::planes_of(video_formats_[input], data, &planes)) return E_UNEXPECTED;
+    note_position(stop > start ? stop : start);
+    HeldPicture &held = *impl_->held[input];
+    std::lock_guard<std::mutex> g(held.mutex);
+    // The bytes are the caller's only until we return: nothing is held back.
+    hr = release_held(input, INT64_MAX);
+    if (FAILED(hr)) return hr;
+    held.last_slot = held.fps_num ? recorder::output_slot(start, held.fps_num, held.fps_den) : INT64_MIN;
     return push_planes(input, planes, start, stop);
 }
 
@@ -183,6 +216,24 @@ HRESULT Recorder::push_video(size_t input, const AVFrame &frame, int64_t start, 
     const VideoFormat &f = video_formats_[input];
     if (frame.width != f.width || frame.height != f.height || !sws_isSupportedInput(AVPixelFormat(frame.format)))
         return E_INVALIDARG;
+    note_position(stop > start ? stop : start);
+    HeldPicture &held = *impl_->held[input];
+    std::lock_guard<std::mutex> g(held.mutex);
+    int64_t slot = held.fps_num ? recorder::output_slot(start, held.fps_num, held.fps_den) : INT64_MIN;
+    hr = release_held(input, slot);
+    if (FAILED(hr)) return hr;
+    bool taken = held.fps_num && slot == held.last_slot;  // an earlier picture shows this slot
+    held.last_slot = slot;
+    if (taken) {
+        held.frame.reset(av_frame_clone(&frame));
+        held.start = start;
+        held.stop = stop;
+        if (held.frame) return S_OK;
+    }
+    return push_planes(input, planes_of(frame), start, stop);
+}
+
+recorder::Planes Recorder::planes_of(const AVFrame &frame) {
     recorder::Planes planes;
     for (int i = 0; i < 4; ++i) {
         planes.data[i] = frame.data[i];
@@ -190,7 +241,20 @@ HRESULT Recorder::push_video(size_t input, const AVFrame &frame, int64_t start, 
     }
     planes.format = frame.format;
     planes.full_range = frame.color_range == AVCOL_RANGE_JPEG;
-    return push_planes(input, planes, start, stop);
+    return planes;
+}
+
+HRESULT Recorder::release_held(size_t input, int64_t next_slot) {
+    HeldPicture &held = *impl_->held[input];
+    ffmpeg::FramePtr frame = std::move(held.frame);
+    // Shown only if the next picture leaves the slot after the held one's for it (the held
+    // one's own slot is taken); a picture at that slot or before takes its place.
+    if (!frame || next_slot <= held.last_slot + 1) return S_OK;
+    return push_planes(input, planes_of(*frame), held.start, held.stop);
+}
+
+void Recorder::note_position(int64_t t) {
+    for (int64_t cur = position_.load(); t > cur && !position_.compare_exchange_weak(cur, t);) {}
 }
 
 HRESULT Recorder::push_planes(size_t input, const recorder::Planes &planes, int64_t start, int64_t stop) {
@@ -199,8 +263,6 @@ HRESULT Recorder::push_planes(size_t input, const recorder::Planes &planes, int6
         raw->pictures.push_back({scaler->width(), scaler->height(), scaler->scale(planes)});
     raw->start = start;
     raw->stop = stop;
-    int64_t t = stop > start ? stop : start;
-    for (int64_t cur = position_.load(); t > cur && !position_.compare_exchange_weak(cur, t);) {}
     for (size_t w : inputs_[input].workers)
         if (!impl_->workers[w]->push(raw)) return E_UNEXPECTED;
     return S_OK;
@@ -219,8 +281,7 @@ HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int
     auto raw = std::make_shared<Raw>();
     raw->data.assign(data, data + size);
     raw->start = start;
-    int64_t t = start + av_rescale(int64_t(size / frame), kUnits, f.sample_rate);
-    for (int64_t cur = position_.load(); t > cur && !position_.compare_exchange_weak(cur, t);) {}
+    note_position(start + av_rescale(int64_t(size / frame), kUnits, f.sample_rate));
     for (size_t w : inputs_[input].workers)
         if (!impl_->workers[w]->push(raw)) return E_UNEXPECTED;
     return S_OK;
@@ -228,6 +289,13 @@ HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int
 
 void Recorder::end_of_stream(size_t input) {
     if (input >= inputs_.size() || !started_ || impl_->stopped || ended_[input].exchange(true)) return;
+    if (HeldPicture *held = impl_->held[input].get()) {
+        // A held picture is the input's last: it is shown. Not while the streaming thread is
+        // in a push (stop() from the control thread): that thread may be waiting for a worker
+        // that waits for another input to end.
+        std::unique_lock<std::mutex> g(held->mutex, std::try_to_lock);
+        if (g.owns_lock()) release_held(input, INT64_MAX);
+    }
     for (size_t w : inputs_[input].workers) impl_->workers[w]->end();
 }
 

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -84,6 +85,12 @@ private:
     Queue<RawPtr> q_;
     std::thread thread_;
 };
+
+// The output slot (frame number at `fps_num`/`fps_den`) a picture starting at `t` (100 ns)
+// falls into: the last slot that begins at or before it.
+inline int64_t output_slot(int64_t t, int fps_num, int fps_den) {
+    return av_rescale(std::max<int64_t>(t, 0), fps_num, int64_t(fps_den) * kUnits);
+}
 
 // The worker for video stream `index` of the layout, fed pictures already at its size.
 std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s);

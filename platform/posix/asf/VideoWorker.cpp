@@ -83,7 +83,7 @@ private:
         return nullptr;
     }
 
-    int64_t slot_of(int64_t t) const { return av_rescale(t, s_.fps_num, int64_t(s_.fps_den) * kUnits); }
+    int64_t slot_of(int64_t t) const { return output_slot(t, s_.fps_num, s_.fps_den); }
 
     // Bit-rate streams keep the profile's buffer window: once the frames of the last window
     // hold more than the window's worth of bits, slots are skipped (the picture before stays
@@ -126,7 +126,7 @@ private:
     // Constant frame rate: every output slot shows the latest frame that started at or before
     // it; frames that fall between slots are dropped, gaps repeat the previous frame.
     void process(const Raw &r) override {
-        int64_t slot = slot_of(std::max<int64_t>(r.start, 0));
+        int64_t slot = slot_of(r.start);
         if (next_slot_ == INT64_MIN) next_slot_ = first_slot_ = slot;
         if (r.stop > r.start) last_stop_ = std::max(last_stop_, r.stop);
         last_start_ = std::max(last_start_, r.start);
