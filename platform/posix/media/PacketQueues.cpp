@@ -55,25 +55,29 @@ bool PacketQueues::push(size_t stream, PacketPtr pkt, int64_t time) {
             } else if (Clock::now() >= stalled_at) {
                 break;
             }
-            changed_.wait_until(lock, stalled_at);
+            producer_waiting_ = true;
+            space_.wait_until(lock, stalled_at);
+            producer_waiting_ = false;
             continue;
         }
         stalled_at = Clock::time_point::max();
-        changed_.wait(lock);
+        producer_waiting_ = true;
+        space_.wait(lock);
+        producer_waiting_ = false;
     }
     Queue &q = queues_[stream];
     q.bytes += (size_t)std::max(0, pkt->size);
     q.items.push_back(Entry{std::move(pkt), time});
     q.peak_bytes = std::max(q.peak_bytes, q.bytes);
     q.peak_packets = std::max(q.peak_packets, q.items.size());
-    changed_.notify_all();
+    if (q.waiting) q.ready.notify_one();
     return true;
 }
 
 void PacketQueues::finish() {
     std::lock_guard<std::mutex> lock(mu_);
     finished_ = true;
-    changed_.notify_all();
+    wake_all();
 }
 
 PacketQueues::Pop PacketQueues::pop(size_t stream, PacketPtr &out) {
@@ -84,15 +88,15 @@ PacketQueues::Pop PacketQueues::pop(size_t stream, PacketPtr &out) {
         if (!q.items.empty()) break;
         if (finished_ || !q.open) return Pop::End;
         q.waiting = true;
-        changed_.notify_all();  // a push waiting on another queue may now go ahead
-        changed_.wait(lock);
+        if (producer_waiting_) space_.notify_one();  // a push waiting on another queue may now go ahead
+        q.ready.wait(lock);
         q.waiting = false;
     }
     out = std::move(q.items.front().pkt);
     q.items.pop_front();
     ++q.pops;
     q.bytes -= (size_t)std::max(0, out->size);
-    changed_.notify_all();
+    if (producer_waiting_) space_.notify_one();
     return Pop::Packet;
 }
 
@@ -107,13 +111,13 @@ void PacketQueues::set_open(size_t stream, bool open) {
         q.items.clear();
         q.bytes = 0;
     }
-    changed_.notify_all();
+    wake_all();
 }
 
 void PacketQueues::shutdown() {
     std::lock_guard<std::mutex> lock(mu_);
     shutdown_ = true;
-    changed_.notify_all();
+    wake_all();
 }
 
 void PacketQueues::reset() {
@@ -126,7 +130,12 @@ void PacketQueues::reset() {
     }
     finished_ = false;
     shutdown_ = false;
-    changed_.notify_all();
+    wake_all();
+}
+
+void PacketQueues::wake_all() {
+    space_.notify_all();
+    for (Queue &q : queues_) q.ready.notify_all();
 }
 
 size_t PacketQueues::peak_bytes() const {

@@ -82,6 +82,7 @@ private:
         size_t bytes = 0;
         bool open = true;
         bool waiting = false;  // its consumer is blocked in pop
+        std::condition_variable ready;  // its consumer waits here
         uint64_t pops = 0;     // packets taken so far
         size_t peak_bytes = 0, peak_packets = 0;
         int64_t span() const;  // first to last timed packet; -1 when none is timed
@@ -91,7 +92,11 @@ private:
     bool other_starving(size_t stream) const;
 
     mutable std::mutex mu_;  // guards everything below
-    std::condition_variable changed_;
+    // The demux thread waits on `space_`, each consumer on its queue's `ready`, so that a
+    // packet wakes only the thread that takes it and a taken packet only a waiting producer.
+    std::condition_variable space_;
+    bool producer_waiting_ = false;
+    void wake_all();
     std::vector<Queue> queues_;
     QueueLimits limits_;
     bool finished_ = false;
