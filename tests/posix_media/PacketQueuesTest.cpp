@@ -19,6 +19,20 @@ PacketPtr packet(int size) {
     return p;
 }
 
+// A consumer on its own thread that takes every packet of `stream`, each taking `per_packet`;
+// the future gives how many it took.
+std::future<int> consume(PacketQueues &q, size_t stream, std::chrono::milliseconds per_packet = {}) {
+    return std::async(std::launch::async, [&q, stream, per_packet] {
+        PacketPtr p;
+        int n = 0;
+        while (q.pop(stream, p) == PacketQueues::Pop::Packet) {
+            ++n;
+            if (per_packet.count()) std::this_thread::sleep_for(per_packet);
+        }
+        return n;
+    });
+}
+
 // Stream 0 holds 3 s of packets before stream 1's first one (a badly interleaved file), and
 // consumer 0 takes nothing until stream 1 has delivered (an interleaving sink). The queue of
 // stream 0 must grow past its soft limit for stream 1 to get its packets.
@@ -92,12 +106,7 @@ TEST(PacketQueues, MemoryStaysBounded) {
         PacketPtr p;
         while (q.pop(0, p) == PacketQueues::Pop::Packet) ++taken0;
     });
-    auto fast = std::async(std::launch::async, [&] {
-        PacketPtr p;
-        int n = 0;
-        while (q.pop(1, p) == PacketQueues::Pop::Packet) ++n;
-        return n;
-    });
+    auto fast = consume(q, 1);
     EXPECT_TRUE(producer.get());
     slow.get();
     EXPECT_EQ(2000, fast.get());
@@ -117,21 +126,8 @@ TEST(PacketQueues, ASteadyConsumerKeepsItsQueueAtTheSoftLimit) {
         q.finish();
         return true;
     });
-    auto slow = std::async(std::launch::async, [&] {
-        PacketPtr p;
-        int n = 0;
-        while (q.pop(0, p) == PacketQueues::Pop::Packet) {
-            ++n;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return n;
-    });
-    auto fast = std::async(std::launch::async, [&] {
-        PacketPtr p;
-        int n = 0;
-        while (q.pop(1, p) == PacketQueues::Pop::Packet) ++n;
-        return n;
-    });
+    auto slow = consume(q, 0, std::chrono::milliseconds(1));
+    auto fast = consume(q, 1);
     EXPECT_TRUE(producer.get());
     EXPECT_EQ(400, slow.get());
     EXPECT_EQ(100, fast.get());

@@ -1,5 +1,7 @@
 #include "platform/posix/asf/PictureScaler.h"
 
+#include "platform/posix/ffmpeg/PixelFormats.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
@@ -14,14 +16,7 @@ namespace tw::posix::asf::recorder {
 PictureScaler::PictureScaler(const VideoFormat &in, int width, int height) : in_(in), width_(width), height_(height) {}
 
 bool PictureScaler::setup(int format, bool full_range) {
-    // JPEG's full-range formats are the plain ones with the range set apart.
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; full_range = true; break;
-    case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; full_range = true; break;
-    case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; full_range = true; break;
-    case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; full_range = true; break;
-    default: break;
-    }
+    format = ffmpeg::plain_format(AVPixelFormat(format), &full_range);
     if (sws_ && format == sws_format_ && full_range == sws_full_range_) return true;
     int sw = width_, sh = height_;
     // Fit the picture into the frame with its aspect kept; the rest is black border.

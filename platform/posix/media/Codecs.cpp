@@ -1,5 +1,7 @@
 #include "platform/posix/media/Codecs.h"
 
+#include "platform/posix/ffmpeg/PixelFormats.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
@@ -170,16 +172,8 @@ HRESULT VideoConverter::convert(const AVFrame *frame, uint8_t *dst) {
     if (!frame || frame->width <= 0 || frame->height <= 0 || layout_.size == 0) return E_FAIL;
     std::lock_guard<std::mutex> g(mutex_);
     const VideoFormatInfo &info = video_format_info(format_);
-    // JPEG's full-range formats are the plain ones with the range set apart.
-    AVPixelFormat in = (AVPixelFormat)frame->format;
     bool full_range = frame->color_range == AVCOL_RANGE_JPEG;
-    switch (in) {
-    case AV_PIX_FMT_YUVJ420P: in = AV_PIX_FMT_YUV420P; full_range = true; break;
-    case AV_PIX_FMT_YUVJ422P: in = AV_PIX_FMT_YUV422P; full_range = true; break;
-    case AV_PIX_FMT_YUVJ444P: in = AV_PIX_FMT_YUV444P; full_range = true; break;
-    case AV_PIX_FMT_YUVJ440P: in = AV_PIX_FMT_YUV440P; full_range = true; break;
-    default: break;
-    }
+    AVPixelFormat in = ffmpeg::plain_format(AVPixelFormat(frame->format), &full_range);
     // The cached call frees the old context itself when it cannot reuse it.
     SwsContext *prev = sws_.get();
     sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, in, width_, height_, info.pix,
