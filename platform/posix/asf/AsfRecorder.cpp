@@ -43,11 +43,17 @@ size_t video_frame_bytes(const VideoFormat &f) {
 // Per video input: a decoded picture that falls into an output slot an earlier picture has
 // already taken is held back until the next one arrives, and scaled only if that one leaves
 // a slot for it to fill. From a 60 fps source recorded at 29.97, or 30 at 15, half the
-// pictures are never shown. Pushes come from the input's streaming thread; the lock also
-// covers the input's scalers, since stop() may end the input from the control thread.
+// pictures are never shown. Holding keeps one more of the decoder's pictures alive, so only
+// a source that keeps outrunning the output's rate is held, not one at 30 fps recorded at
+// 29.97 (a taken slot once in 1000 pictures). Pushes come from the input's streaming
+// thread; the lock also covers the input's scalers, since stop() may end the input from the
+// control thread.
 struct HeldPicture {
+    static constexpr int64_t kRecent = 30;  // pictures since the last taken slot
     std::mutex mutex;
     int fps_num = 0, fps_den = 1;  // the variants' rate; 0 when they differ (nothing is held)
+    int64_t pictures = 0;          // pushed so far
+    int64_t last_taken = INT64_MIN / 2;  // the picture that last fell into a taken slot
     int64_t last_slot = INT64_MIN;
     ffmpeg::FramePtr frame;  // held; its slot is last_slot
     int64_t start = 0, stop = 0;
@@ -224,7 +230,10 @@ HRESULT Recorder::push_video(size_t input, const AVFrame &frame, int64_t start, 
     if (FAILED(hr)) return hr;
     bool taken = held.fps_num && slot == held.last_slot;  // an earlier picture shows this slot
     held.last_slot = slot;
-    if (taken) {
+    bool recent = taken && held.pictures - held.last_taken <= HeldPicture::kRecent;
+    if (taken) held.last_taken = held.pictures;
+    ++held.pictures;
+    if (recent) {
         held.frame.reset(av_frame_clone(&frame));
         held.start = start;
         held.stop = stop;
