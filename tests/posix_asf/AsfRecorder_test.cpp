@@ -2,6 +2,7 @@
 #include "tests/support/AsfTestUtil.h"
 
 #include "platform/posix/asf/AsfRecorder.h"
+#include "platform/posix/asf/PictureScaler.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -256,6 +257,27 @@ TEST(AsfRecorder, PictureIsFittedWithBordersAndRgbIsUpright) {
     double top = first_frame_luma(path, 0, 0, 320, 8), bottom = first_frame_luma(path, 0, 228, 320, 8);
     EXPECT_GT(bottom, 0);
     EXPECT_GT(top, bottom + 20);
+}
+
+// The fitted side is rounded to the nearest even size, as other tools fit it: 854x480 into
+// 320x240 is 320x180 from row 30, not 178 rows from row 30 (the picture squeezed by 1%).
+TEST(AsfRecorder, FittedPictureKeepsItsAspectToTheNearestRow) {
+    VideoFormat in;
+    in.pix_fmt = AV_PIX_FMT_YUV420P;
+    in.width = 854;
+    in.height = 480;
+    std::vector<uint8_t> pic(video_frame_bytes(in), 128);
+    std::memset(pic.data(), 200, size_t(in.width) * in.height);
+    recorder::PictureScaler scaler(in, 320, 240);
+    recorder::Planes planes;
+    ASSERT_TRUE(recorder::PictureScaler::planes_of(in, pic.data(), &planes));
+    tw::posix::ffmpeg::FramePtr out = scaler.scale(planes);
+    ASSERT_TRUE(out);
+    auto row = [&](int y) { return int(out->data[0][size_t(y) * out->linesize[0] + 160]); };
+    EXPECT_EQ(row(29), 16);
+    EXPECT_EQ(row(30), 200);
+    EXPECT_EQ(row(209), 200);
+    EXPECT_EQ(row(210), 16);
 }
 
 // Decoded pictures reach the recorder in the decoder's own format (10-bit, full range) and

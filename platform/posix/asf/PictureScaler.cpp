@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -19,13 +20,15 @@ bool PictureScaler::setup(int format, bool full_range) {
     format = ffmpeg::plain_format(AVPixelFormat(format), &full_range);
     if (sws_ && format == sws_format_ && full_range == sws_full_range_) return true;
     int sw = width_, sh = height_;
-    // Fit the picture into the frame with its aspect kept; the rest is black border.
+    // Fit the picture into the frame with its aspect kept; the rest is black border. The
+    // fitted side is the nearest even number (4:2:0): 854x480 into 320x240 is 320x180, where
+    // cutting off the fraction made it 178 and squeezed the picture by 1%.
     if (int64_t(in_.width) * height_ > int64_t(width_) * in_.height)
-        sh = int(int64_t(width_) * in_.height / in_.width);
+        sh = int(av_rescale(width_, in_.height, 2 * int64_t(in_.width))) * 2;
     else
-        sw = int(int64_t(height_) * in_.width / in_.height);
-    sw = std::max(2, sw & ~1);
-    sh = std::max(2, sh & ~1);
+        sw = int(av_rescale(height_, in_.width, 2 * int64_t(in_.height))) * 2;
+    sw = std::clamp(sw, 2, std::max(2, width_ & ~1));
+    sh = std::clamp(sh, 2, std::max(2, height_ & ~1));
     x_ = ((width_ - sw) / 2) & ~1;
     y_ = ((height_ - sh) / 2) & ~1;
     sw_ = sw;
