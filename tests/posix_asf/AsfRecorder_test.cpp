@@ -259,25 +259,41 @@ TEST(AsfRecorder, PictureIsFittedWithBordersAndRgbIsUpright) {
     EXPECT_GT(top, bottom + 20);
 }
 
-// The fitted side is rounded to the nearest even size, as other tools fit it: 854x480 into
-// 320x240 is 320x180 from row 30, not 178 rows from row 30 (the picture squeezed by 1%).
-TEST(AsfRecorder, FittedPictureKeepsItsAspectToTheNearestRow) {
-    VideoFormat in;
-    in.pix_fmt = AV_PIX_FMT_YUV420P;
-    in.width = 854;
-    in.height = 480;
-    std::vector<uint8_t> pic(video_frame_bytes(in), 128);
-    std::memset(pic.data(), 200, size_t(in.width) * in.height);
-    recorder::PictureScaler scaler(in, 320, 240);
-    recorder::Planes planes;
-    ASSERT_TRUE(recorder::PictureScaler::planes_of(in, pic.data(), &planes));
-    tw::posix::ffmpeg::FramePtr out = scaler.scale(planes);
-    ASSERT_TRUE(out);
-    auto row = [&](int y) { return int(out->data[0][size_t(y) * out->linesize[0] + 160]); };
+// The fitted side is rounded to the nearest even size, as other tools fit it (854x480 into
+// 320x240 is 320x180 from row 30, not 178 rows), and the bars stay black next to it.
+TEST(AsfRecorder, FittedPictureKeepsItsAspectAndItsBarsBlack) {
+    auto fit = [](int w, int h, int ow, int oh) {
+        VideoFormat in;
+        in.pix_fmt = AV_PIX_FMT_YUV420P;
+        in.width = w;
+        in.height = h;
+        std::vector<uint8_t> pic(video_frame_bytes(in), 128);
+        std::memset(pic.data(), 200, size_t(w) * h);
+        recorder::PictureScaler scaler(in, ow, oh);
+        recorder::Planes planes;
+        EXPECT_TRUE(recorder::PictureScaler::planes_of(in, pic.data(), &planes));
+        return scaler.scale(planes);
+    };
+    tw::posix::ffmpeg::FramePtr wide = fit(854, 480, 320, 240);
+    ASSERT_TRUE(wide);
+    auto row = [&](int y) { return int(wide->data[0][size_t(y) * wide->linesize[0] + 160]); };
     EXPECT_EQ(row(29), 16);
     EXPECT_EQ(row(30), 200);
     EXPECT_EQ(row(209), 200);
     EXPECT_EQ(row(210), 16);
+
+    // A portrait picture: 270 columns from column 184, black on both sides.
+    tw::posix::ffmpeg::FramePtr tall = fit(1080, 1920, 640, 480);
+    ASSERT_TRUE(tall);
+    for (int y = 0; y < 480; y += 7) {
+        const uint8_t *r = tall->data[0] + size_t(y) * tall->linesize[0];
+        ASSERT_EQ(int(r[183]), 16) << "row " << y;
+        ASSERT_EQ(int(r[184]), 200) << "row " << y;
+        ASSERT_EQ(int(r[453]), 200) << "row " << y;
+        ASSERT_EQ(int(r[454]), 16) << "row " << y;
+        ASSERT_EQ(int(r[455]), 16) << "row " << y;
+        ASSERT_EQ(int(tall->data[1][size_t(y / 2) * tall->linesize[1] + 227]), 128) << "row " << y;
+    }
 }
 
 // Decoded pictures reach the recorder in the decoder's own format (10-bit, full range) and

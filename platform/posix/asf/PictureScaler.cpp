@@ -114,15 +114,17 @@ ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
     f->width = width_;
     f->height = height_;
     if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+    uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
+                       f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
+    int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};
+    sws_scale(sws_.get(), in.data, in.linesize, 0, in_.height, dst, dls);
+    // The border goes in after the picture: swscale writes rows a few pixels past their
+    // width, which left a stripe of picture in the bar right of a narrow picture.
     if (sw_ != width_ || sh_ != height_) {
         fill_border(f->data[0], f->linesize[0], width_, height_, x_, y_, sw_, sh_, 16);
         for (int p = 1; p < 3; ++p)
             fill_border(f->data[p], f->linesize[p], width_ / 2, height_ / 2, x_ / 2, y_ / 2, sw_ / 2, sh_ / 2, 128);
     }
-    uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
-                       f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
-    int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};
-    sws_scale(sws_.get(), in.data, in.linesize, 0, in_.height, dst, dls);
     return f;
 }
 
