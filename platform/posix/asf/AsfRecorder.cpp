@@ -12,8 +12,8 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <mutex>
 #include <atomic>
+#include <mutex>
 
 namespace tw::posix::asf {
 

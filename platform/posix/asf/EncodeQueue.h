@@ -16,7 +16,6 @@ namespace tw::posix::asf::recorder {
 
 constexpr int64_t kUnits = 10000000;  // 100 ns units per second
 constexpr size_t kVideoQueue = 4;      // raw frames waiting per video stream
-constexpr int kWorkerNice = 10;        // encoding threads' nice value, below decoding's
 constexpr size_t kAudioQueue = 64;     // PCM blocks waiting
 
 // A picture at one of the profile's sizes, scaled once on the pushing thread; the bit-rate

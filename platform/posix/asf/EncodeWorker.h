@@ -25,6 +25,9 @@ inline std::u16string u16(const char *s) {
 inline int64_t to_ms(int64_t v, AVRational tb) { return av_rescale_q(v, tb, AVRational{1, 1000}); }
 
 // ---- Workers: one per output stream.
+
+constexpr int kWorkerNice = 10;  // the encoding threads' nice value, below decoding's
+
 class Worker {
 public:
     Worker(size_t layout_index, size_t queue) : index_(layout_index), q_(queue) {}

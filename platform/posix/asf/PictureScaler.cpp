@@ -40,12 +40,7 @@ bool PictureScaler::setup(int format, bool full_range) {
     sws_.reset(sws_getContext(in_.width, in_.height, AVPixelFormat(format), sw, sh, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
                               nullptr, nullptr, nullptr));
     if (!sws_) return false;
-    if (full_range) {  // the encoder takes video range
-        int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
-        if (sws_getColorspaceDetails(sws_.get(), &inv_table, &src_range, &table, &dst_range, &brightness, &contrast,
-                                     &saturation) >= 0)
-            sws_setColorspaceDetails(sws_.get(), inv_table, 1, table, 0, brightness, contrast, saturation);
-    }
+    if (full_range) ffmpeg::set_ranges(sws_.get(), true, false);  // the encoder takes video range
     sws_format_ = format;
     sws_full_range_ = full_range;
     return true;

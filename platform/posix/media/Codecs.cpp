@@ -181,13 +181,7 @@ HRESULT VideoConverter::convert(const AVFrame *frame, uint8_t *dst) {
     if (!sws_) return E_FAIL;
     if (sws_.get() != prev || full_range != full_range_) {
         // YUV out is video range, as DirectShow's YUV types are; RGB is full range.
-        int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
-        if (sws_getColorspaceDetails(sws_.get(), &inv_table, &src_range, &table, &dst_range, &brightness, &contrast,
-                                     &saturation) >= 0) {
-            bool rgb = info.fourcc == 0;
-            sws_setColorspaceDetails(sws_.get(), inv_table, full_range ? 1 : 0, table, rgb ? 1 : 0,
-                                     brightness, contrast, saturation);
-        }
+        ffmpeg::set_ranges(sws_.get(), full_range, info.fourcc == 0);
         full_range_ = full_range;
     }
 
