@@ -5,7 +5,9 @@
 # program with exit code 0.
 #
 #   e2e_wine.sh TARNWICK.EXE WINTOOL.EXE      (inside the test run's Wine session and X display)
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails without a word of its own still says where the script stopped.
+trap 'echo "e2e: stopped at line $LINENO: $BASH_COMMAND (exit $?)" >&2' ERR
 exe=$1
 tool=$2
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no X display (DISPLAY is not set)" >&2; exit 1; }
