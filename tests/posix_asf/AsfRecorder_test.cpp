@@ -3,12 +3,14 @@
 
 #include "platform/posix/asf/AsfRecorder.h"
 #include "platform/posix/asf/PictureScaler.h"
+#include "platform/posix/asf/Shrink.h"
 
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/samplefmt.h>
+#include <libswscale/swscale.h>
 }
 
 #include <gtest/gtest.h>
@@ -294,6 +296,42 @@ TEST(AsfRecorder, FittedPictureKeepsItsAspectAndItsBarsBlack) {
         ASSERT_EQ(int(r[455]), 16) << "row " << y;
         ASSERT_EQ(int(tall->data[1][size_t(y / 2) * tall->linesize[1] + 227]), 128) << "row " << y;
     }
+}
+
+// Shrinking by a whole factor gives what swscale's bilinear scaler gives, to within rounding,
+// edges included, on a plane of hard edges and noise (rows read from the top or from the bottom).
+TEST(AsfRecorder, WholeFactorShrinkMatchesSwscale) {
+    for (int k : {2, 3, 4}) {
+        const int w = 38 * k, h = 26 * k, ow = w / k, oh = h / k;
+        std::vector<uint8_t> src(size_t(w) * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                src[size_t(y) * w + x] = uint8_t(((x / 5 + y / 7) % 2 ? 220 : 30) + (x * 31 + y * 17) % 23);
+        SwsContext *sws = sws_getContext(w, h, AV_PIX_FMT_GRAY8, ow, oh, AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr,
+                                         nullptr, nullptr);
+        ASSERT_TRUE(sws);
+        std::vector<uint8_t> ref(size_t(ow) * oh), out(ref.size()), flipped(ref.size());
+        const uint8_t *in[4] = {src.data()};
+        int in_stride[4] = {w};
+        uint8_t *ref_planes[4] = {ref.data()};
+        int ref_stride[4] = {ow};
+        sws_scale(sws, in, in_stride, 0, h, ref_planes, ref_stride);
+        sws_freeContext(sws);
+        std::vector<uint16_t> scratch;
+        ASSERT_TRUE(recorder::shrink_plane(k, src.data(), w, w, h, out.data(), ow, scratch));
+        // The same plane bottom-up, written bottom-up: the same picture.
+        ASSERT_TRUE(recorder::shrink_plane(k, src.data() + size_t(w) * (h - 1), -w, w, h,
+                                           flipped.data() + size_t(ow) * (oh - 1), -ow, scratch));
+        int worst = 0;
+        for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(int(out[i]) - int(ref[i])));
+        EXPECT_LE(worst, 1) << "factor " << k;
+        EXPECT_EQ(flipped, out) << "factor " << k;
+    }
+    std::vector<uint16_t> scratch;
+    uint8_t pixel = 7, src[64] = {};
+    EXPECT_FALSE(recorder::shrink_plane(2, src, 8, 7, 8, &pixel, 1, scratch));  // 7 columns do not halve
+    EXPECT_FALSE(recorder::shrink_plane(5, src, 10, 10, 5, &pixel, 1, scratch));
+    EXPECT_EQ(pixel, 7);
 }
 
 // Decoded pictures reach the recorder in the decoder's own format (10-bit, full range) and

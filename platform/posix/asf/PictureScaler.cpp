@@ -1,4 +1,5 @@
 #include "platform/posix/asf/PictureScaler.h"
+#include "platform/posix/asf/Shrink.h"
 
 #include "platform/posix/ffmpeg/PixelFormats.h"
 
@@ -18,7 +19,7 @@ PictureScaler::PictureScaler(const VideoFormat &in, int width, int height) : in_
 
 bool PictureScaler::setup(int format, bool full_range) {
     format = ffmpeg::plain_format(AVPixelFormat(format), &full_range);
-    if (sws_ && format == sws_format_ && full_range == sws_full_range_) return true;
+    if ((sws_ || shrink_) && format == sws_format_ && full_range == sws_full_range_) return true;
     int sw = width_, sh = height_;
     // Fit the picture into the frame with its aspect kept; the rest is black border. The
     // fitted side is the nearest even number (4:2:0): 854x480 into 320x240 is 320x180, where
@@ -33,6 +34,16 @@ bool PictureScaler::setup(int format, bool full_range) {
     y_ = ((height_ - sh) / 2) & ~1;
     sw_ = sw;
     sh_ = sh;
+    sws_format_ = format;
+    sws_full_range_ = full_range;
+    // Video-range 4:2:0 shrinking by a whole factor both ways needs no format conversion.
+    shrink_ = 0;
+    sws_.reset();
+    if (format == AV_PIX_FMT_YUV420P && !full_range && in_.width % sw == 0 && in_.width / sw == in_.height / sh &&
+        in_.height % sh == 0 && shrink_factor_supported(in_.width / sw)) {
+        shrink_ = in_.width / sw;
+        return true;
+    }
     // Bilinear: when shrinking, swscale widens the filter to the scale factor, so it averages
     // without aliasing; bicubic's sharper result costs twice the taps and, at the profiles'
     // bit rates, more bits for detail the encoder then blurs anyway (the encoded output's SSIM
@@ -41,8 +52,6 @@ bool PictureScaler::setup(int format, bool full_range) {
                               nullptr, nullptr, nullptr));
     if (!sws_) return false;
     if (full_range) ffmpeg::set_ranges(sws_.get(), true, false);  // the encoder takes video range
-    sws_format_ = format;
-    sws_full_range_ = full_range;
     return true;
 }
 
@@ -112,7 +121,14 @@ ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
     uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
                        f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
     int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};
-    sws_scale(sws_.get(), in.data, in.linesize, 0, in_.height, dst, dls);
+    if (shrink_) {
+        for (int p = 0; p < 3; ++p) {
+            int pw = p ? in_.width / 2 : in_.width, ph = p ? in_.height / 2 : in_.height;
+            if (!shrink_plane(shrink_, in.data[p], in.linesize[p], pw, ph, dst[p], dls[p], scratch_)) return nullptr;
+        }
+    } else {
+        sws_scale(sws_.get(), in.data, in.linesize, 0, in_.height, dst, dls);
+    }
     // The border goes in after the picture: swscale writes rows a few pixels past their
     // width, which left a stripe of picture in the bar right of a narrow picture.
     if (sw_ != width_ || sh_ != height_) {

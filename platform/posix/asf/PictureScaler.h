@@ -7,6 +7,8 @@
 #include "platform/posix/asf/AsfRecorder.h"
 #include "platform/posix/ffmpeg/Owners.h"
 
+#include <vector>
+
 namespace tw::posix::asf::recorder {
 
 // One picture's planes as the scaler reads them: in the input's pixel format, or in
@@ -35,6 +37,8 @@ private:
     VideoFormat in_;
     int width_, height_;
     ffmpeg::SwsPtr sws_;
+    int shrink_ = 0;  // a whole factor the picture shrinks by, done without swscale; 0: swscale
+    std::vector<uint16_t> scratch_;
     int sws_format_ = -1;  // what sws_ was set up for
     bool sws_full_range_ = false;
     int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;  // the fitted picture's size and place

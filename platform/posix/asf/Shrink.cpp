@@ -1,0 +1,85 @@
+#include "platform/posix/asf/Shrink.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tw::posix::asf::recorder {
+
+namespace {
+
+// The taps of a shrink by K: output sample j is centred on source position K*j + (K-1)/2 and
+// takes source sample K*j + d with weight 2K - |2d - K + 1| (in half-sample units), which is
+// [1 3 3 1] for 2, [1 2 3 2 1] (doubled) for 3, [1 3 5 7 7 5 3 1] for 4. They sum to 2K^2.
+template <int K>
+struct Taps {
+    static constexpr int first = -(K / 2);
+    static constexpr int count = (3 * K - 2) / 2 - first + 1;
+    static constexpr uint32_t sum = 2 * K * K;
+    static constexpr std::array<uint16_t, count> weight = [] {
+        std::array<uint16_t, count> w{};
+        for (int t = 0; t < count; ++t) {
+            int e = 2 * (first + t) - K + 1;
+            w[t] = uint16_t(2 * K - (e < 0 ? -e : e));
+        }
+        return w;
+    }();
+};
+
+// Columns first, into 16-bit sums of a whole source row (at most 2K^2 * 255, 8160 for 4),
+// then rows from those sums, rounded once. Edge samples repeat beyond the picture.
+template <int K>
+[[gnu::always_inline]] inline void shrink(const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds,
+                                          uint16_t *acc) {
+    using T = Taps<K>;
+    constexpr uint32_t total = T::sum * T::sum;
+    const int w = W / K, h = H / K;
+    for (int j = 0; j < h; ++j) {
+        const uint8_t *rows[T::count];
+        for (int t = 0; t < T::count; ++t) rows[t] = src + ss * std::clamp(K * j + T::first + t, 0, H - 1);
+        for (int x = 0; x < W; ++x) {
+            uint16_t s = 0;
+            for (int t = 0; t < T::count; ++t) s = uint16_t(s + T::weight[t] * rows[t][x]);
+            acc[x] = s;
+        }
+        uint8_t *out = dst + ds * j;
+        auto edge = [&](int i) {
+            uint32_t s = 0;
+            for (int t = 0; t < T::count; ++t) s += T::weight[t] * acc[std::clamp(K * i + T::first + t, 0, W - 1)];
+            out[i] = uint8_t((s + total / 2) / total);
+        };
+        edge(0);
+        // Between the edges every tap falls inside the row.
+        for (int i = 1; i < w - 1; ++i) {
+            const uint16_t *a = acc + K * i + T::first;
+            uint32_t s = 0;
+            for (int t = 0; t < T::count; ++t) s += uint32_t(T::weight[t]) * a[t];
+            out[i] = uint8_t((s + total / 2) / total);
+        }
+        if (w > 1) edge(w - 1);
+    }
+}
+
+// Built for AVX2 as well as the baseline; the loader picks what the processor runs.
+[[gnu::target_clones("avx2", "default")]] void shrink_any(int k, const uint8_t *src, ptrdiff_t ss, int W, int H,
+                                                          uint8_t *dst, ptrdiff_t ds, uint16_t *acc) {
+    switch (k) {
+    case 2: shrink<2>(src, ss, W, H, dst, ds, acc); break;
+    case 3: shrink<3>(src, ss, W, H, dst, ds, acc); break;
+    case 4: shrink<4>(src, ss, W, H, dst, ds, acc); break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+bool shrink_plane(int factor, const uint8_t *src, ptrdiff_t src_stride, int src_w, int src_h, uint8_t *dst,
+                  ptrdiff_t dst_stride, std::vector<uint16_t> &scratch) {
+    if (!shrink_factor_supported(factor) || !src || !dst || src_w < factor || src_h < factor || src_w % factor ||
+        src_h % factor)
+        return false;
+    scratch.resize(size_t(src_w));
+    shrink_any(factor, src, src_stride, src_w, src_h, dst, dst_stride, scratch.data());
+    return true;
+}
+
+}  // namespace tw::posix::asf::recorder
