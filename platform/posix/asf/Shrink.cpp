@@ -25,7 +25,7 @@ struct Taps {
     }();
 };
 
-// Columns first, into 16-bit sums of a whole source row (at most 2K^2 * 255, 8160 for 4),
+// Columns first, into 16-bit sums of a whole source row (at most 2K^2 * 255, 32640 for 8),
 // then rows from those sums, rounded once. Edge samples repeat beyond the picture.
 template <int K>
 [[gnu::always_inline]] inline void shrink(const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds,
@@ -36,10 +36,18 @@ template <int K>
     for (int j = 0; j < h; ++j) {
         const uint8_t *rows[T::count];
         for (int t = 0; t < T::count; ++t) rows[t] = src + ss * std::clamp(K * j + T::first + t, 0, H - 1);
-        for (int x = 0; x < W; ++x) {
-            uint16_t s = 0;
-            for (int t = 0; t < T::count; ++t) s = uint16_t(s + T::weight[t] * rows[t][x]);
-            acc[x] = s;
+        if constexpr (T::count <= 8) {
+            // Few taps: all rows at once, each sum made in a register.
+            for (int x = 0; x < W; ++x) {
+                uint16_t s = 0;
+                for (int t = 0; t < T::count; ++t) s = uint16_t(s + T::weight[t] * rows[t][x]);
+                acc[x] = s;
+            }
+        } else {
+            // Many taps: one row at a time into the sums, which stay in the cache.
+            for (int x = 0; x < W; ++x) acc[x] = uint16_t(T::weight[0] * rows[0][x]);
+            for (int t = 1; t < T::count; ++t)
+                for (int x = 0; x < W; ++x) acc[x] = uint16_t(acc[x] + T::weight[t] * rows[t][x]);
         }
         uint8_t *out = dst + ds * j;
         auto edge = [&](int i) {
@@ -66,6 +74,10 @@ template <int K>
     case 2: shrink<2>(src, ss, W, H, dst, ds, acc); break;
     case 3: shrink<3>(src, ss, W, H, dst, ds, acc); break;
     case 4: shrink<4>(src, ss, W, H, dst, ds, acc); break;
+    case 5: shrink<5>(src, ss, W, H, dst, ds, acc); break;
+    case 6: shrink<6>(src, ss, W, H, dst, ds, acc); break;
+    case 7: shrink<7>(src, ss, W, H, dst, ds, acc); break;
+    case 8: shrink<8>(src, ss, W, H, dst, ds, acc); break;
     default: break;
     }
 }

@@ -1,5 +1,5 @@
 // Shrinking an 8-bit plane by a whole factor, the common case of fitting a camera-sized picture
-// into a profile's frame (640x480 into 320x240, 1920x1080 into 640x360). It weighs the source
+// into a profile's frame (640x480 into 320x240, 1920x1080 into 640x360, 3840x2160 into 640x360). It weighs the source
 // as swscale's bilinear scaler does when it shrinks (a triangle twice the factor wide), so the
 // result is the same to within rounding, in loops the compiler vectorises: two to three times
 // faster than swscale's general filter path on these sizes.
@@ -11,8 +11,8 @@
 
 namespace tw::posix::asf::recorder {
 
-// The factors shrink_plane() takes: 2, 3 and 4.
-constexpr bool shrink_factor_supported(int factor) { return factor >= 2 && factor <= 4; }
+// The factors shrink_plane() takes: 2 to 8.
+constexpr bool shrink_factor_supported(int factor) { return factor >= 2 && factor <= 8; }
 
 // `src` (src_w x src_h, rows `src_stride` bytes apart; negative for bottom-up) into `dst`
 // (src_w / factor x src_h / factor). False, writing nothing, when the factor is not supported
