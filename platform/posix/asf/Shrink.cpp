@@ -67,9 +67,8 @@ template <int K>
     }
 }
 
-// Built for AVX2 as well as the baseline; the loader picks what the processor runs.
-[[gnu::target_clones("avx2", "default")]] void shrink_any(int k, const uint8_t *src, ptrdiff_t ss, int W, int H,
-                                                          uint8_t *dst, ptrdiff_t ds, uint16_t *acc) {
+[[gnu::always_inline]] inline void shrink_by(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst,
+                                              ptrdiff_t ds, uint16_t *acc) {
     switch (k) {
     case 2: shrink<2>(src, ss, W, H, dst, ds, acc); break;
     case 3: shrink<3>(src, ss, W, H, dst, ds, acc); break;
@@ -81,6 +80,29 @@ template <int K>
     default: break;
     }
 }
+
+// Built twice, for the baseline and for AVX2, and picked by a plain test of the processor
+// rather than by the loader (an ifunc resolver runs before the thread sanitizer is ready).
+void shrink_baseline(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds,
+                     uint16_t *acc) {
+    shrink_by(k, src, ss, W, H, dst, ds, acc);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void shrink_avx2(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst,
+                                         ptrdiff_t ds, uint16_t *acc) {
+    shrink_by(k, src, ss, W, H, dst, ds, acc);
+}
+
+void shrink_any(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds, uint16_t *acc) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    (avx2 ? shrink_avx2 : shrink_baseline)(k, src, ss, W, H, dst, ds, acc);
+}
+#else
+void shrink_any(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds, uint16_t *acc) {
+    shrink_baseline(k, src, ss, W, H, dst, ds, acc);
+}
+#endif
 
 }  // namespace
 
