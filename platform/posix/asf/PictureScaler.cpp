@@ -39,9 +39,10 @@ bool PictureScaler::setup(int format, bool full_range) {
     // Video-range 4:2:0 shrinking by a whole factor both ways needs no format conversion.
     shrink_ = 0;
     sws_.reset();
-    if (format == AV_PIX_FMT_YUV420P && !full_range && in_.width % sw == 0 && in_.width / sw == in_.height / sh &&
-        in_.height % sh == 0 && shrink_factor_supported(in_.width / sw)) {
-        shrink_ = in_.width / sw;
+    int factor = in_.width / sw;
+    if (format == AV_PIX_FMT_YUV420P && !full_range && factor * sw == in_.width && factor * sh == in_.height &&
+        shrink_factor_supported(factor)) {
+        shrink_ = factor;
         return true;
     }
     // Bilinear: when shrinking, swscale widens the filter to the scale factor, so it averages

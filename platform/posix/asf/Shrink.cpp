@@ -81,28 +81,22 @@ template <int K>
     }
 }
 
-// Built twice, for the baseline and for AVX2, and picked by a plain test of the processor
-// rather than by the loader (an ifunc resolver runs before the thread sanitizer is ready).
-void shrink_baseline(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds,
-                     uint16_t *acc) {
-    shrink_by(k, src, ss, W, H, dst, ds, acc);
-}
-
 #if defined(__x86_64__) || defined(__i386__)
+// Built a second time for AVX2 and picked by a plain test of the processor rather than by the
+// loader (an ifunc resolver runs before the thread sanitizer is ready).
 [[gnu::target("avx2")]] void shrink_avx2(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst,
                                          ptrdiff_t ds, uint16_t *acc) {
     shrink_by(k, src, ss, W, H, dst, ds, acc);
 }
+#endif
 
 void shrink_any(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds, uint16_t *acc) {
+#if defined(__x86_64__) || defined(__i386__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    (avx2 ? shrink_avx2 : shrink_baseline)(k, src, ss, W, H, dst, ds, acc);
-}
-#else
-void shrink_any(int k, const uint8_t *src, ptrdiff_t ss, int W, int H, uint8_t *dst, ptrdiff_t ds, uint16_t *acc) {
-    shrink_baseline(k, src, ss, W, H, dst, ds, acc);
-}
+    if (avx2) return shrink_avx2(k, src, ss, W, H, dst, ds, acc);
 #endif
+    shrink_by(k, src, ss, W, H, dst, ds, acc);
+}
 
 }  // namespace
 

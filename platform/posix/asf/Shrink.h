@@ -1,8 +1,8 @@
 // Shrinking an 8-bit plane by a whole factor, the common case of fitting a camera-sized picture
-// into a profile's frame (640x480 into 320x240, 1920x1080 into 640x360, 3840x2160 into 640x360). It weighs the source
-// as swscale's bilinear scaler does when it shrinks (a triangle twice the factor wide), so the
-// result is the same to within rounding, in loops the compiler vectorises: two to three times
-// faster than swscale's general filter path on these sizes.
+// into a profile's frame (640x480 into 320x240, 1920x1080 or 3840x2160 into 640x360). It weighs
+// the source as swscale's bilinear scaler does when it shrinks (a triangle twice the factor
+// wide), so the result is the same to within rounding, in loops the compiler vectorises: two to
+// three times faster than swscale's general filter path on these sizes.
 #pragma once
 
 #include <cstddef>
