@@ -5,6 +5,7 @@
 #include "platform/posix/asf/AsfFile.h"
 #include "platform/posix/ffmpeg/Owners.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,8 +16,17 @@
 namespace tw::posix::asf::recorder {
 
 constexpr int64_t kUnits = 10000000;  // 100 ns units per second
-constexpr size_t kVideoQueue = 4;      // raw frames waiting per video stream
 constexpr size_t kAudioQueue = 64;     // PCM blocks waiting
+
+// Pictures waiting per video stream: as many as fit in kVideoQueueBytes, from 4 to 32. The
+// encoders run below the decoder's priority and catch up whenever the decoder waits, so a
+// longer queue keeps both cores busy; but each waiting picture is memory: 18 pictures at
+// 320x240, only 4 at 640x480.
+constexpr size_t kVideoQueueBytes = 2u << 20;
+constexpr size_t video_queue_depth(int width, int height) {
+    const size_t picture = size_t(std::max(width, 1)) * size_t(std::max(height, 1)) * 3 / 2;
+    return std::clamp<size_t>(kVideoQueueBytes / picture, 4, 32);
+}
 
 // A picture at one of the profile's sizes, scaled once on the pushing thread; the bit-rate
 // variants of that size each take a reference to its buffers, which no encoder writes to.

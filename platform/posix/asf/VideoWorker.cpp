@@ -18,7 +18,7 @@ namespace {
 
 class VideoWorker : public Worker {
 public:
-    VideoWorker(size_t index, const StreamSetting &s) : Worker(index, kVideoQueue), s_(s) {}
+    VideoWorker(size_t index, const StreamSetting &s) : Worker(index, video_queue_depth(s.width, s.height)), s_(s) {}
     ~VideoWorker() override {
         av_frame_free(&last_);
         av_packet_free(&pkt_);
