@@ -134,6 +134,37 @@ TEST(PacketQueues, ASteadyConsumerKeepsItsQueueAtTheSoftLimit) {
     EXPECT_LE(q.peak_packets(), QueueLimits{}.soft_packets + 2);
 }
 
+// A producer stopped by a full queue goes on only once the consumer has taken half of it, and
+// then refills it in one run: not one wake-up for every packet taken.
+TEST(PacketQueues, AFullQueueTakesPacketsAgainOnceDrainedToHalf) {
+    QueueLimits limits;
+    limits.soft_packets = 8;
+    PacketQueues q(1, limits);
+    std::atomic<int> pushed{0};
+    auto producer = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 13; ++i) {
+            if (!q.push(0, packet(10), AV_NOPTS_VALUE)) return false;
+            ++pushed;
+        }
+        return true;
+    });
+    auto pushed_settles_at = [&](int n) {
+        for (int i = 0; i < 500 && pushed.load() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        return pushed.load();
+    };
+    PacketPtr p;
+    EXPECT_EQ(8, pushed_settles_at(8));
+    for (int taken = 1; taken <= 4; ++taken) {  // 7 to 4 left: still full
+        ASSERT_EQ(PacketQueues::Pop::Packet, q.pop(0, p));
+        EXPECT_EQ(8, pushed_settles_at(8)) << "after taking " << taken;
+    }
+    ASSERT_EQ(PacketQueues::Pop::Packet, q.pop(0, p));  // 3 left: under half
+    EXPECT_EQ(13, pushed_settles_at(13));
+    EXPECT_TRUE(producer.get());
+    EXPECT_EQ(8u, q.peak_packets());
+}
+
 TEST(PacketQueues, ShutdownWakesEveryone) {
     QueueLimits limits;
     limits.soft_packets = 4;

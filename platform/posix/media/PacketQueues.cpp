@@ -22,6 +22,14 @@ bool PacketQueues::over_soft(const Queue &q) const {
     return span < 0 || span >= limits_.soft_span;  // without timestamps the count decides
 }
 
+bool PacketQueues::over_low(const Queue &q) const {
+    if (q.items.empty()) return false;
+    if (q.bytes >= limits_.soft_bytes / 2) return true;
+    if (q.items.size() < limits_.soft_packets / 2) return false;
+    int64_t span = q.span();
+    return span < 0 || span >= limits_.soft_span / 2;
+}
+
 bool PacketQueues::over_hard(const Queue &q) const {
     return q.bytes >= limits_.hard_bytes || q.items.size() >= limits_.hard_packets || q.span() >= limits_.hard_span;
 }
@@ -43,11 +51,15 @@ bool PacketQueues::push(size_t stream, PacketPtr pkt, int64_t time) {
     using Clock = std::chrono::steady_clock;
     Clock::time_point stalled_at = Clock::time_point::max();
     uint64_t seen = 0;
+    bool waited = false;
     for (;;) {
         if (shutdown_) return false;
         Queue &q = queues_[stream];
         if (!q.open) return true;  // dropped: nobody takes this stream
-        if (!over_soft(q)) break;
+        // A full queue takes packets again once its consumer has drained it to half: the
+        // demuxer then reads a run of packets at a time instead of being woken for each one
+        // its consumers take.
+        if (!(waited ? over_low(q) : over_soft(q))) break;
         if (other_starving(stream) && !over_hard(q)) {
             if (stalled_at == Clock::time_point::max() || q.pops != seen) {
                 seen = q.pops;
@@ -56,14 +68,18 @@ bool PacketQueues::push(size_t stream, PacketPtr pkt, int64_t time) {
                 break;
             }
             producer_waiting_ = true;
+            blocked_on_ = stream;
             space_.wait_until(lock, stalled_at);
             producer_waiting_ = false;
+            waited = true;
             continue;
         }
         stalled_at = Clock::time_point::max();
         producer_waiting_ = true;
+        blocked_on_ = stream;
         space_.wait(lock);
         producer_waiting_ = false;
+        waited = true;
     }
     Queue &q = queues_[stream];
     q.bytes += (size_t)std::max(0, pkt->size);
@@ -96,7 +112,7 @@ PacketQueues::Pop PacketQueues::pop(size_t stream, PacketPtr &out) {
     q.items.pop_front();
     ++q.pops;
     q.bytes -= (size_t)std::max(0, out->size);
-    if (producer_waiting_) space_.notify_one();
+    if (producer_waiting_ && blocked_on_ == stream && !over_low(q)) space_.notify_one();
     return Pop::Packet;
 }
 

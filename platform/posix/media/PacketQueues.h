@@ -1,8 +1,9 @@
 // PacketQueues: the buffers between a source's demux thread and its per-stream delivery
 // threads.
 //
-// Each stream has its own queue. A push waits while its queue is over the soft limit, so
-// memory follows the slowest consumer, not the length of the source. One exception keeps
+// Each stream has its own queue. A push waits while its queue is over the soft limit, and then
+// until it has drained to half of it, so memory follows the slowest consumer, not the length
+// of the source. One exception keeps
 // a graph from deadlocking: a sink that interleaves its inputs (the ASF writer holds one
 // stream back until the other catches up) leaves one queue full and blocked downstream
 // while the other stream's consumer waits on an empty queue for packets that lie behind
@@ -88,6 +89,7 @@ private:
         int64_t span() const;  // first to last timed packet; -1 when none is timed
     };
     bool over_soft(const Queue &q) const;
+    bool over_low(const Queue &q) const;  // not yet drained to half the soft limit
     bool over_hard(const Queue &q) const;
     bool other_starving(size_t stream) const;
 
@@ -96,6 +98,7 @@ private:
     // packet wakes only the thread that takes it and a taken packet only a waiting producer.
     std::condition_variable space_;
     bool producer_waiting_ = false;
+    size_t blocked_on_ = 0;  // the queue the waiting producer waits to shrink
     void wake_all();
     std::vector<Queue> queues_;
     QueueLimits limits_;
