@@ -41,21 +41,19 @@ size_t video_frame_bytes(const VideoFormat &f) {
 }
 
 // Per video input: a decoded picture that falls into an output slot an earlier picture has
-// already taken is held back until the next one arrives, and scaled only if that one leaves
-// a slot for it to fill. From a 60 fps source recorded at 29.97, or 30 at 15, half the
-// pictures are never shown. Holding keeps one more of the decoder's pictures alive, so only
-// a source that keeps outrunning the output's rate is held, not one at 30 fps recorded at
-// 29.97 (a taken slot once in 1000 pictures). Pushes come from the input's streaming
-// thread; the lock also covers the input's scalers, since stop() may end the input from the
-// control thread.
-struct HeldPicture {
-    static constexpr int64_t kRecent = 30;  // pictures since the last taken slot
+// already taken is dropped before it is scaled. From a 60 fps source recorded at 29.97, or 30
+// at 15, half the pictures are never shown, and scaling them would be work for nothing.
+// Holding such a picture back in case the next one leaves a gap would keep one more of the
+// decoder's pictures alive for the whole recording (3 MB at 1080p) to show, in a gap, a
+// picture less than one slot newer. Only the dropped picture's times are kept: when it was
+// the input's last, the stream still lasts until it ends. Pushes come from the input's
+// streaming thread; the lock also covers the input's scalers, since stop() may end the
+// input from the control thread.
+struct SlotFilter {
     std::mutex mutex;
-    int fps_num = 0, fps_den = 1;  // the variants' rate; 0 when they differ (nothing is held)
-    int64_t pictures = 0;          // pushed so far
-    int64_t last_taken = INT64_MIN / 2;  // the picture that last fell into a taken slot
+    int fps_num = 0, fps_den = 1;  // the variants' rate; 0 when they differ (nothing is dropped)
     int64_t last_slot = INT64_MIN;
-    ffmpeg::FramePtr frame;  // held; its slot is last_slot
+    bool dropped = false;  // the last picture was dropped; its times:
     int64_t start = 0, stop = 0;
 };
 
@@ -65,7 +63,7 @@ struct Recorder::Impl {
     std::vector<std::unique_ptr<recorder::Worker>> workers;
     // Per input: a scaler for each distinct size of its video variants (its pushing thread only).
     std::vector<std::vector<std::unique_ptr<recorder::PictureScaler>>> scalers;
-    std::vector<std::unique_ptr<HeldPicture>> held;  // per input (video inputs only)
+    std::vector<std::unique_ptr<SlotFilter>> slots;  // per input (video inputs only)
     RecorderOptions options;
     std::atomic<bool> stopped{false};
     HRESULT result = S_OK;
@@ -116,18 +114,18 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
     AsfLayout layout;
     uint64_t total = 0;
     impl->scalers.resize(inputs_.size());
-    impl->held.resize(inputs_.size());
+    impl->slots.resize(inputs_.size());
     for (const Input &in : inputs_) {
         size_t k = size_t(&in - inputs_.data());
         if (in.kind == StreamKind::kVideo) {
-            auto held = std::make_unique<HeldPicture>();
+            auto slots = std::make_unique<SlotFilter>();
             const StreamSetting &first = settings_[in.workers.front()];
-            held->fps_num = first.fps_num;
-            held->fps_den = first.fps_den;
+            slots->fps_num = first.fps_num;
+            slots->fps_den = first.fps_den;
             for (size_t w : in.workers)
                 if (int64_t(settings_[w].fps_num) * first.fps_den != int64_t(first.fps_num) * settings_[w].fps_den)
-                    held->fps_num = 0;
-            impl->held[k] = std::move(held);
+                    slots->fps_num = 0;
+            impl->slots[k] = std::move(slots);
         }
         for (size_t w : in.workers) {
             std::unique_ptr<recorder::Worker> worker;
@@ -207,12 +205,11 @@ HRESULT Recorder::push_video(size_t input, const uint8_t *data, size_t size, int
     recorder::Planes planes;
     if (!recorder::PictureScaler::planes_of(video_formats_[input], data, &planes)) return E_UNEXPECTED;
     note_position(stop > start ? stop : start);
-    HeldPicture &held = *impl_->held[input];
-    std::lock_guard<std::mutex> g(held.mutex);
-    // The bytes are the caller's only until we return: nothing is held back.
-    hr = release_held(input, INT64_MAX);
-    if (FAILED(hr)) return hr;
-    held.last_slot = held.fps_num ? recorder::output_slot(start, held.fps_num, held.fps_den) : INT64_MIN;
+    SlotFilter &slots = *impl_->slots[input];
+    std::lock_guard<std::mutex> g(slots.mutex);
+    // Raw bytes are pushed as they come: the worker keeps the latest picture of a slot.
+    slots.dropped = false;
+    slots.last_slot = slots.fps_num ? recorder::output_slot(start, slots.fps_num, slots.fps_den) : INT64_MIN;
     return push_planes(input, planes, start, stop);
 }
 
@@ -223,21 +220,15 @@ HRESULT Recorder::push_video(size_t input, const AVFrame &frame, int64_t start, 
     if (frame.width != f.width || frame.height != f.height || !sws_isSupportedInput(AVPixelFormat(frame.format)))
         return E_INVALIDARG;
     note_position(stop > start ? stop : start);
-    HeldPicture &held = *impl_->held[input];
-    std::lock_guard<std::mutex> g(held.mutex);
-    int64_t slot = held.fps_num ? recorder::output_slot(start, held.fps_num, held.fps_den) : INT64_MIN;
-    hr = release_held(input, slot);
-    if (FAILED(hr)) return hr;
-    bool taken = held.fps_num && slot == held.last_slot;  // an earlier picture shows this slot
-    held.last_slot = slot;
-    bool recent = taken && held.pictures - held.last_taken <= HeldPicture::kRecent;
-    if (taken) held.last_taken = held.pictures;
-    ++held.pictures;
-    if (recent) {
-        held.frame.reset(av_frame_clone(&frame));
-        held.start = start;
-        held.stop = stop;
-        if (held.frame) return S_OK;
+    SlotFilter &slots = *impl_->slots[input];
+    std::lock_guard<std::mutex> g(slots.mutex);
+    int64_t slot = slots.fps_num ? recorder::output_slot(start, slots.fps_num, slots.fps_den) : INT64_MIN;
+    slots.dropped = slots.fps_num && slot == slots.last_slot;  // an earlier picture shows this slot
+    slots.last_slot = slot;
+    if (slots.dropped) {
+        slots.start = start;
+        slots.stop = stop;
+        return S_OK;
     }
     return push_planes(input, planes_of(frame), start, stop);
 }
@@ -251,15 +242,6 @@ recorder::Planes Recorder::planes_of(const AVFrame &frame) {
     planes.format = frame.format;
     planes.full_range = frame.color_range == AVCOL_RANGE_JPEG;
     return planes;
-}
-
-HRESULT Recorder::release_held(size_t input, int64_t next_slot) {
-    HeldPicture &held = *impl_->held[input];
-    ffmpeg::FramePtr frame = std::move(held.frame);
-    // Shown only if the next picture leaves the slot after the held one's for it (the held
-    // one's own slot is taken); a picture at that slot or before takes its place.
-    if (!frame || next_slot <= held.last_slot + 1) return S_OK;
-    return push_planes(input, planes_of(*frame), held.start, held.stop);
 }
 
 void Recorder::note_position(int64_t t) {
@@ -298,12 +280,17 @@ HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int
 
 void Recorder::end_of_stream(size_t input) {
     if (input >= inputs_.size() || !started_ || impl_->stopped || ended_[input].exchange(true)) return;
-    if (HeldPicture *held = impl_->held[input].get()) {
-        // A held picture is the input's last: it is shown. Not while the streaming thread is
-        // in a push (stop() from the control thread): that thread may be waiting for a worker
-        // that waits for another input to end.
-        std::unique_lock<std::mutex> g(held->mutex, std::try_to_lock);
-        if (g.owns_lock()) release_held(input, INT64_MAX);
+    if (SlotFilter *slots = impl_->slots[input].get()) {
+        // A dropped last picture still ends the stream: its times go on without a picture.
+        // Not while the streaming thread is in a push (stop() from the control thread): that
+        // thread may be waiting for a worker that waits for another input to end.
+        std::unique_lock<std::mutex> g(slots->mutex, std::try_to_lock);
+        if (g.owns_lock() && slots->dropped) {
+            auto raw = std::make_shared<Raw>();
+            raw->start = slots->start;
+            raw->stop = slots->stop;
+            for (size_t w : inputs_[input].workers) impl_->workers[w]->push(raw);
+        }
     }
     for (size_t w : inputs_[input].workers) impl_->workers[w]->end();
 }

@@ -132,8 +132,6 @@ public:
 private:
     HRESULT check_video(size_t input) const;
     static recorder::Planes planes_of(const AVFrame &frame);
-    // Pushes the input's held picture, if any, when a picture at `next_slot` follows it.
-    HRESULT release_held(size_t input, int64_t next_slot);
     HRESULT push_planes(size_t input, const recorder::Planes &planes, int64_t start, int64_t stop);
     void note_position(int64_t t);
 
