@@ -2,6 +2,7 @@
 #include "tests/support/AsfTestUtil.h"
 
 #include "platform/posix/asf/AsfRecorder.h"
+#include "platform/posix/asf/Downscale.h"
 #include "platform/posix/asf/PictureScaler.h"
 #include "platform/posix/asf/Shrink.h"
 
@@ -332,6 +333,43 @@ TEST(AsfRecorder, WholeFactorShrinkMatchesSwscale) {
     EXPECT_FALSE(recorder::shrink_plane(2, src, 8, 7, 8, &pixel, 1, scratch));  // 7 columns do not halve
     EXPECT_FALSE(recorder::shrink_plane(9, src, 9, 9, 9, &pixel, 1, scratch));
     EXPECT_EQ(pixel, 7);
+}
+
+// Shrinking by other ratios of two or more (1920x1080 into 768x432, or odd sizes) gives what
+// swscale's bilinear scaler gives, to within rounding, edges included, rows read either way.
+TEST(AsfRecorder, AnyRatioShrinkMatchesSwscale) {
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "the filter is used only with AVX2";
+    struct Case { int w, h, ow, oh; };
+    for (Case c : {Case{240, 135, 96, 54}, Case{131, 97, 37, 23}, Case{640, 480, 176, 132}, Case{300, 17, 41, 2},
+                   Case{23, 200, 3, 29}}) {
+        std::vector<uint8_t> src(size_t(c.w) * c.h);
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x)
+                src[size_t(y) * c.w + x] = uint8_t(((x / 5 + y / 7) % 2 ? 220 : 30) + (x * 31 + y * 17) % 23);
+        SwsContext *sws = sws_getContext(c.w, c.h, AV_PIX_FMT_GRAY8, c.ow, c.oh, AV_PIX_FMT_GRAY8, SWS_BILINEAR,
+                                         nullptr, nullptr, nullptr);
+        ASSERT_TRUE(sws);
+        std::vector<uint8_t> ref(size_t(c.ow) * c.oh), out(ref.size()), flipped(ref.size());
+        const uint8_t *in[4] = {src.data()};
+        int in_stride[4] = {c.w};
+        uint8_t *ref_planes[4] = {ref.data()};
+        int ref_stride[4] = {c.ow};
+        sws_scale(sws, in, in_stride, 0, c.h, ref_planes, ref_stride);
+        sws_freeContext(sws);
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " into " + std::to_string(c.ow) + "x" +
+                     std::to_string(c.oh));
+        recorder::Downscaler d;
+        ASSERT_TRUE(d.init(c.w, c.h, c.ow, c.oh));
+        d.scale(src.data(), c.w, out.data(), c.ow);
+        d.scale(src.data() + size_t(c.w) * (c.h - 1), -c.w, flipped.data() + size_t(c.ow) * (c.oh - 1), -c.ow);
+        int worst = 0;
+        for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(int(out[i]) - int(ref[i])));
+        EXPECT_LE(worst, 2);
+        EXPECT_EQ(flipped, out);
+    }
+    recorder::Downscaler d;
+    EXPECT_FALSE(d.init(100, 100, 101, 50));  // wider than the source
+    EXPECT_FALSE(d.init(1920, 1080, 160, 90));  // twelve to one: more taps than the filter has
 }
 
 // Decoded pictures reach the recorder in the decoder's own format (10-bit, full range) and

@@ -1,4 +1,5 @@
 #include "platform/posix/asf/PictureScaler.h"
+#include "platform/posix/asf/Downscale.h"
 #include "platform/posix/asf/Shrink.h"
 
 #include "platform/posix/ffmpeg/PixelFormats.h"
@@ -19,7 +20,7 @@ PictureScaler::PictureScaler(const VideoFormat &in, int width, int height) : in_
 
 bool PictureScaler::setup(int format, bool full_range) {
     format = ffmpeg::plain_format(AVPixelFormat(format), &full_range);
-    if ((sws_ || shrink_) && format == sws_format_ && full_range == sws_full_range_) return true;
+    if ((sws_ || shrink_ || downscale_) && format == sws_format_ && full_range == sws_full_range_) return true;
     int sw = width_, sh = height_;
     // Fit the picture into the frame with its aspect kept; the rest is black border. The
     // fitted side is the nearest even number (4:2:0): 854x480 into 320x240 is 320x180, where
@@ -43,6 +44,14 @@ bool PictureScaler::setup(int format, bool full_range) {
     if (format == AV_PIX_FMT_YUV420P && !full_range && factor * sw == in_.width && factor * sh == in_.height &&
         shrink_factor_supported(factor)) {
         shrink_ = factor;
+        return true;
+    }
+    // Shrinking by two or more each way, but not by a whole factor: our own filter, the same
+    // as swscale's to within a step or two, in about two thirds of its time.
+    downscale_ = false;
+    if (format == AV_PIX_FMT_YUV420P && !full_range && luma_.init(in_.width, in_.height, sw, sh) &&
+        chroma_.init((in_.width + 1) / 2, (in_.height + 1) / 2, sw / 2, sh / 2)) {
+        downscale_ = true;
         return true;
     }
     // Bilinear: when shrinking, swscale widens the filter to the scale factor, so it averages
@@ -127,6 +136,9 @@ ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
             int pw = p ? in_.width / 2 : in_.width, ph = p ? in_.height / 2 : in_.height;
             if (!shrink_plane(shrink_, in.data[p], in.linesize[p], pw, ph, dst[p], dls[p], scratch_)) return nullptr;
         }
+    } else if (downscale_) {
+        luma_.scale(in.data[0], in.linesize[0], dst[0], dls[0]);
+        for (int p = 1; p < 3; ++p) chroma_.scale(in.data[p], in.linesize[p], dst[p], dls[p]);
     } else {
         sws_scale(sws_.get(), in.data, in.linesize, 0, in_.height, dst, dls);
     }

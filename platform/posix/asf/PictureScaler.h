@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/posix/asf/AsfRecorder.h"
+#include "platform/posix/asf/Downscale.h"
 #include "platform/posix/ffmpeg/Owners.h"
 
 #include <vector>
@@ -39,6 +40,8 @@ private:
     ffmpeg::SwsPtr sws_;
     int shrink_ = 0;  // a whole factor the picture shrinks by, done without swscale; 0: swscale
     std::vector<uint16_t> scratch_;
+    bool downscale_ = false;  // by another ratio, with luma_ and chroma_ rather than swscale
+    Downscaler luma_, chroma_;
     int sws_format_ = -1;  // what sws_ was set up for
     bool sws_full_range_ = false;
     int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;  // the fitted picture's size and place

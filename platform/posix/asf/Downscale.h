@@ -1,0 +1,44 @@
+// Shrinking an 8-bit plane by any ratio of two or more each way (1920x1080 into 768x432 for a
+// PAL profile, 640x480 into 176x132), where no whole factor fits. It weighs the source as
+// swscale's bilinear scaler does when it shrinks: a triangle as wide as twice the ratio,
+// centred where the output sample's centre falls in the source, with the picture's edge
+// samples repeated beyond it. Columns first, so only the output's rows are filtered across
+// (swscale filters every source row across, then the columns): about half swscale's time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tw::posix::asf::recorder {
+
+class Downscaler {
+public:
+    // False when a ratio is below two or beyond what the filter takes (above about 8 across,
+    // 16 down), or the processor lacks AVX2.
+    bool init(int src_w, int src_h, int dst_w, int dst_h);
+    // `src` (rows `src_stride` bytes apart; negative for bottom-up) into `dst`.
+    void scale(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride);
+
+    // The taps of one direction: output i takes source samples first[i] to
+    // first[i] + taps - 1, weighted weight[i * stride .. + taps - 1] (zero past taps).
+    struct Axis {
+        int taps = 0, stride = 0;
+        std::vector<int32_t> first;
+        std::vector<int16_t> weight;
+    };
+
+private:
+    int src_w_ = 0, src_h_ = 0, dst_w_ = 0, dst_h_ = 0;
+    Axis h_, v_;
+    // The column sums of the output rows under way, each row_len_ long: room to read past.
+    std::vector<uint16_t> sums_;
+    size_t row_len_ = 0;
+};
+
+// The taps for shrinking `src` samples into `dst`, weights summing to `one`, each output's
+// taps padded with zero weights to a multiple of `align`. Empty when dst > src or there would
+// be more than `max_taps`.
+Downscaler::Axis downscale_axis(int src, int dst, int one, int align, int max_taps);
+
+}  // namespace tw::posix::asf::recorder
