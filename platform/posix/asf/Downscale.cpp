@@ -67,26 +67,6 @@ Downscaler::Axis downscale_axis(int src, int dst, int one, int align, int max_ta
 
 namespace {
 
-constexpr int kRing = 8;  // output rows whose column sums can be open at once
-
-// Adds one source row, weighted, to the column sums of the M output rows that take it: the row
-// is read once, while the sums stay in the cache.
-template <int M>
-[[gnu::always_inline]] inline void add_row(const uint8_t *__restrict r, int W, uint16_t *const *acc,
-                                           const uint16_t *w) {
-    uint16_t *__restrict a0 = acc[0];
-    uint16_t *__restrict a1 = acc[M > 1 ? 1 : 0];
-    uint16_t *__restrict a2 = acc[M > 2 ? 2 : 0];
-    uint16_t *__restrict a3 = acc[M > 3 ? 3 : 0];
-    for (int x = 0; x < W; ++x) {
-        const uint16_t v = r[x];
-        a0[x] = uint16_t(a0[x] + w[0] * v);
-        if constexpr (M > 1) a1[x] = uint16_t(a1[x] + w[1] * v);
-        if constexpr (M > 2) a2[x] = uint16_t(a2[x] + w[2] * v);
-        if constexpr (M > 3) a3[x] = uint16_t(a3[x] + w[3] * v);
-    }
-}
-
 #if TW_DOWNSCALE
 // Outputs i and i + 1: four sums of tap pairs each, in the low and the high half.
 template <int Chunks>
@@ -139,41 +119,27 @@ template <int Chunks>
     }
 }
 
-// Source rows are taken in order, each once: added to the column sums of every output row
-// whose taps cover it; an output row whose last tap it was is then filtered across and its
-// sums cleared for the row that takes their place in the ring.
+// Per output row: the column sums of its source rows, taken one row at a time over the whole
+// width (the loop the compiler vectorises; a source row is read again by the next output row
+// while it is still in the cache), then filtered across.
 [[gnu::target("avx2")]] void scale_avx2(const uint8_t *src, ptrdiff_t ss, int W, int w, int h,
                                         const Downscaler::Axis &ha, const Downscaler::Axis &va, uint16_t *sums,
-                                        size_t row_len, uint8_t *dst, ptrdiff_t ds) {
-    int done = 0, open = 0;  // output rows finished, and started
-    for (int k = va.first[0]; done < h; ++k) {
-        while (open < h && va.first[size_t(open)] <= k) ++open;
-        uint16_t *acc[kRing];
-        uint16_t wt[kRing];
-        int m = 0;
-        for (int j = done; j < open; ++j) {
-            acc[m] = sums + row_len * size_t(j % kRing);
-            wt[m] = uint16_t(va.weight[size_t(j) * va.stride + (k - va.first[size_t(j)])]);
-            ++m;
+                                        uint8_t *dst, ptrdiff_t ds) {
+    for (int j = 0; j < h; ++j) {
+        const int16_t *wt = &va.weight[size_t(j) * va.stride];
+        const uint8_t *r = src + ss * va.first[size_t(j)];
+        const uint16_t w0 = uint16_t(wt[0]);
+        for (int x = 0; x < W; ++x) sums[x] = uint16_t(w0 * r[x]);
+        for (int t = 1; t < va.taps; ++t) {
+            r += ss;
+            const uint16_t wv = uint16_t(wt[t]);
+            for (int x = 0; x < W; ++x) sums[x] = uint16_t(sums[x] + wv * r[x]);
         }
-        const uint8_t *r = src + ss * k;
-        for (int i = 0; i < m; i += 4) {
-            switch (std::min(m - i, 4)) {
-            case 1: add_row<1>(r, W, acc + i, wt + i); break;
-            case 2: add_row<2>(r, W, acc + i, wt + i); break;
-            case 3: add_row<3>(r, W, acc + i, wt + i); break;
-            default: add_row<4>(r, W, acc + i, wt + i); break;
-            }
-        }
-        for (; done < open && va.first[size_t(done)] + va.taps - 1 == k; ++done) {
-            uint16_t *a = sums + row_len * size_t(done % kRing);
-            for (int x = 0; x < W; ++x) a[x] ^= 0x8000;
-            if (ha.stride == 8)
-                row_taps<1>(a, w, ha, dst + ds * done);
-            else
-                row_taps<2>(a, w, ha, dst + ds * done);
-            std::fill(a, a + W, uint16_t(0));
-        }
+        for (int x = 0; x < W; ++x) sums[x] ^= 0x8000;
+        if (ha.stride == 8)
+            row_taps<1>(sums, w, ha, dst + ds * j);
+        else
+            row_taps<2>(sums, w, ha, dst + ds * j);
     }
 }
 #endif
@@ -194,25 +160,18 @@ bool Downscaler::init(int src_w, int src_h, int dst_w, int dst_h) {
     h_ = downscale_axis(src_w, dst_w, kRowOne, 8, kMaxTaps);
     v_ = downscale_axis(src_h, dst_h, kColumnOne, 1, kMaxColumnTaps);
     if (!h_.taps || !v_.taps) return false;
-    // Output row j is open from its first source row to its last; the rows opened meanwhile
-    // must fit the ring (three or four do, for any ratio: the taps span twice the ratio).
-    for (int j = 0, k = 0; j < dst_h; ++j) {
-        while (k < dst_h && v_.first[size_t(k)] <= v_.first[size_t(j)] + v_.taps - 1) ++k;
-        if (k - j > kRing) return false;
-    }
     src_w_ = src_w;
     src_h_ = src_h;
     dst_w_ = dst_w;
     dst_h_ = dst_h;
     // The row taps read a whole multiple of eight sums from where an output's taps start.
-    row_len_ = (size_t(src_w) + kMaxTaps + 31) & ~size_t(31);
-    sums_.assign(row_len_ * kRing, 0);
+    sums_.assign(size_t(src_w) + kMaxTaps, 0);
     return true;
 }
 
 void Downscaler::scale(const uint8_t *src, ptrdiff_t ss, uint8_t *dst, ptrdiff_t ds) {
 #if TW_DOWNSCALE
-    if (h_.taps) scale_avx2(src, ss, src_w_, dst_w_, dst_h_, h_, v_, sums_.data(), row_len_, dst, ds);
+    if (h_.taps) scale_avx2(src, ss, src_w_, dst_w_, dst_h_, h_, v_, sums_.data(), dst, ds);
 #endif
 }
 
