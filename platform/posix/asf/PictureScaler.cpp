@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -120,14 +121,35 @@ static void fill_border(uint8_t *plane, int linesize, int w, int h, int x, int y
     }
 }
 
-ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
-    if (!setup(in.format >= 0 ? in.format : in_.pix_fmt, in.full_range)) return nullptr;
+ffmpeg::FramePtr PictureScaler::new_frame() {
+    // Rows on 64-byte boundaries, and room past the last one for swscale, which writes a few
+    // samples beyond a row's width.
+    constexpr int kAlign = 64, kPadding = 64;
+    const int ch = (height_ + 1) / 2;
+    if (!pool_) {
+        if (av_image_fill_linesizes(linesize_, AV_PIX_FMT_YUV420P, FFALIGN(width_, kAlign)) < 0) return nullptr;
+        size_t bytes = size_t(linesize_[0]) * height_ + 2 * size_t(linesize_[1]) * ch + kPadding;
+        pool_.reset(av_buffer_pool_init(bytes, nullptr));
+        if (!pool_) return nullptr;
+    }
     ffmpeg::FramePtr f(av_frame_alloc());
     if (!f) return nullptr;
+    f->buf[0] = av_buffer_pool_get(pool_.get());
+    if (!f->buf[0]) return nullptr;
     f->format = AV_PIX_FMT_YUV420P;
     f->width = width_;
     f->height = height_;
-    if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+    f->data[0] = f->buf[0]->data;
+    f->data[1] = f->data[0] + size_t(linesize_[0]) * height_;
+    f->data[2] = f->data[1] + size_t(linesize_[1]) * ch;
+    for (int p = 0; p < 3; ++p) f->linesize[p] = linesize_[p];
+    return f;
+}
+
+ffmpeg::FramePtr PictureScaler::scale(const Planes &in) {
+    if (!setup(in.format >= 0 ? in.format : in_.pix_fmt, in.full_range)) return nullptr;
+    ffmpeg::FramePtr f = new_frame();
+    if (!f) return nullptr;
     uint8_t *dst[4] = {f->data[0] + y_ * f->linesize[0] + x_, f->data[1] + (y_ / 2) * f->linesize[1] + x_ / 2,
                        f->data[2] + (y_ / 2) * f->linesize[2] + x_ / 2, nullptr};
     int dls[4] = {f->linesize[0], f->linesize[1], f->linesize[2], 0};

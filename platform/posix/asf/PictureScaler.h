@@ -34,6 +34,7 @@ public:
 
 private:
     bool setup(int format, bool full_range);
+    ffmpeg::FramePtr new_frame();
 
     VideoFormat in_;
     int width_, height_;
@@ -45,6 +46,11 @@ private:
     int sws_format_ = -1;  // what sws_ was set up for
     bool sws_full_range_ = false;
     int sw_ = 0, sh_ = 0, x_ = 0, y_ = 0;  // the fitted picture's size and place
+    // The scaled pictures' buffers, used again once the encoders let go of them: a picture
+    // allocated and freed on different threads for every frame left the heap a few
+    // pictures larger than what was ever in use, and each fresh one cost page faults.
+    ffmpeg::BufferPoolPtr pool_;
+    int linesize_[3] = {};
 };
 
 }  // namespace tw::posix::asf::recorder

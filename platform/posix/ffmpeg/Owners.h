@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -45,5 +46,10 @@ struct AudioFifoDeleter {
     void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
 };
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+// The pool goes once the last of its buffers is back.
+struct BufferPoolDeleter {
+    void operator()(AVBufferPool *p) const { av_buffer_pool_uninit(&p); }
+};
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
 }  // namespace tw::posix::ffmpeg
