@@ -281,15 +281,16 @@ HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int
 void Recorder::end_of_stream(size_t input) {
     if (input >= inputs_.size() || !started_ || impl_->stopped || ended_[input].exchange(true)) return;
     if (SlotFilter *slots = impl_->slots[input].get()) {
-        // A dropped last picture still ends the stream: its times go on without a picture.
-        // Not while the streaming thread is in a push (stop() from the control thread): that
-        // thread may be waiting for a worker that waits for another input to end.
+        // A dropped last picture still ends the stream: its times go on without a picture,
+        // queued like the end itself, past a full queue: on stop() from the control thread
+        // the worker may be waiting for another input to end. Not while the streaming thread
+        // is in a push, which may be waiting for that worker.
         std::unique_lock<std::mutex> g(slots->mutex, std::try_to_lock);
         if (g.owns_lock() && slots->dropped) {
             auto raw = std::make_shared<Raw>();
             raw->start = slots->start;
             raw->stop = slots->stop;
-            for (size_t w : inputs_[input].workers) impl_->workers[w]->push(raw);
+            for (size_t w : inputs_[input].workers) impl_->workers[w]->push_always(raw);
         }
     }
     for (size_t w : inputs_[input].workers) impl_->workers[w]->end();

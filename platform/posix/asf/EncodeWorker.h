@@ -50,6 +50,8 @@ public:
         });
     }
     bool push(RawPtr r) { return q_.push(std::move(r)); }
+    // Queues even when full: for what must not wait on a worker that may be waiting itself.
+    void push_always(RawPtr r) { q_.push_always(std::move(r)); }
     void end() {
         auto r = std::make_shared<Raw>();
         r->eos = true;
