@@ -20,8 +20,9 @@ constexpr int kMaxTaps = 16;        // across: two registers of eight
 constexpr int kMaxColumnTaps = 32;  // down: any number, but the weights grow coarse
 constexpr int kShift = 8 + 14;
 
-}  // namespace
-
+// The taps for shrinking `src` samples into `dst`, weights summing to `one`, each output's
+// taps padded with zero weights to a multiple of `align`. Empty when dst > src or there would
+// be more than `max_taps`.
 Downscaler::Axis downscale_axis(int src, int dst, int one, int align, int max_taps) {
     Downscaler::Axis a;
     if (dst <= 0 || src < dst) return a;
@@ -64,8 +65,6 @@ Downscaler::Axis downscale_axis(int src, int dst, int one, int align, int max_ta
     }
     return a;
 }
-
-namespace {
 
 #if TW_DOWNSCALE
 // Outputs i and i + 1: four sums of tap pairs each, in the low and the high half.
@@ -161,7 +160,6 @@ bool Downscaler::init(int src_w, int src_h, int dst_w, int dst_h) {
     v_ = downscale_axis(src_h, dst_h, kColumnOne, 1, kMaxColumnTaps);
     if (!h_.taps || !v_.taps) return false;
     src_w_ = src_w;
-    src_h_ = src_h;
     dst_w_ = dst_w;
     dst_h_ = dst_h;
     // The row taps read a whole multiple of eight sums from where an output's taps start.

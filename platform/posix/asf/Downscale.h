@@ -29,14 +29,9 @@ public:
     };
 
 private:
-    int src_w_ = 0, src_h_ = 0, dst_w_ = 0, dst_h_ = 0;
+    int src_w_ = 0, dst_w_ = 0, dst_h_ = 0;
     Axis h_, v_;
     std::vector<uint16_t> sums_;  // one output row's column sums, and room to read past them
 };
-
-// The taps for shrinking `src` samples into `dst`, weights summing to `one`, each output's
-// taps padded with zero weights to a multiple of `align`. Empty when dst > src or there would
-// be more than `max_taps`.
-Downscaler::Axis downscale_axis(int src, int dst, int one, int align, int max_taps);
 
 }  // namespace tw::posix::asf::recorder

@@ -40,6 +40,7 @@ bool PictureScaler::setup(int format, bool full_range) {
     sws_full_range_ = full_range;
     // Video-range 4:2:0 shrinking by a whole factor both ways needs no format conversion.
     shrink_ = 0;
+    downscale_ = false;
     sws_.reset();
     int factor = in_.width / sw;
     if (format == AV_PIX_FMT_YUV420P && !full_range && factor * sw == in_.width && factor * sh == in_.height &&
@@ -49,7 +50,6 @@ bool PictureScaler::setup(int format, bool full_range) {
     }
     // Shrinking by two or more each way, but not by a whole factor: our own filter, the same
     // as swscale's to within a step or two, in about two thirds of its time.
-    downscale_ = false;
     if (format == AV_PIX_FMT_YUV420P && !full_range && luma_.init(in_.width, in_.height, sw, sh) &&
         chroma_.init((in_.width + 1) / 2, (in_.height + 1) / 2, sw / 2, sh / 2)) {
         downscale_ = true;

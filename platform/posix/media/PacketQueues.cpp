@@ -15,20 +15,16 @@ int64_t PacketQueues::Queue::span() const {
     return std::max<int64_t>(0, last->time - first->time);
 }
 
-bool PacketQueues::over_soft(const Queue &q) const {
-    if (q.bytes >= limits_.soft_bytes) return true;
-    if (q.items.size() < limits_.soft_packets) return false;
+bool PacketQueues::over_share(const Queue &q, size_t share) const {
+    if (q.bytes >= limits_.soft_bytes / share) return true;
+    if (q.items.size() < limits_.soft_packets / share) return false;
     int64_t span = q.span();
-    return span < 0 || span >= limits_.soft_span;  // without timestamps the count decides
+    return span < 0 || span >= limits_.soft_span / int64_t(share);  // without timestamps the count decides
 }
 
-bool PacketQueues::over_low(const Queue &q) const {
-    if (q.items.empty()) return false;
-    if (q.bytes >= limits_.soft_bytes / 2) return true;
-    if (q.items.size() < limits_.soft_packets / 2) return false;
-    int64_t span = q.span();
-    return span < 0 || span >= limits_.soft_span / 2;
-}
+bool PacketQueues::over_soft(const Queue &q) const { return over_share(q, 1); }
+
+bool PacketQueues::over_low(const Queue &q) const { return !q.items.empty() && over_share(q, 2); }
 
 bool PacketQueues::over_hard(const Queue &q) const {
     return q.bytes >= limits_.hard_bytes || q.items.size() >= limits_.hard_packets || q.span() >= limits_.hard_span;

@@ -3,11 +3,10 @@
 //
 // Each stream has its own queue. A push waits while its queue is over the soft limit, and then
 // until it has drained to half of it, so memory follows the slowest consumer, not the length
-// of the source. One exception keeps
-// a graph from deadlocking: a sink that interleaves its inputs (the ASF writer holds one
-// stream back until the other catches up) leaves one queue full and blocked downstream
-// while the other stream's consumer waits on an empty queue for packets that lie behind
-// the full one in the file. A push therefore goes past the soft limit while some other
+// of the source. One exception keeps a graph from deadlocking: a sink that interleaves its
+// inputs (the ASF writer holds one stream back until the other catches up) leaves one queue
+// full and blocked downstream while the other stream's consumer waits on an empty queue for
+// packets that lie behind the full one in the file. A push therefore goes past the soft limit while some other
 // open queue is empty and its consumer is waiting and its own consumer has taken nothing
 // for kStalledAfter, up to a hard limit that bounds memory even for a badly interleaved
 // source.
@@ -88,6 +87,7 @@ private:
         size_t peak_bytes = 0, peak_packets = 0;
         int64_t span() const;  // first to last timed packet; -1 when none is timed
     };
+    bool over_share(const Queue &q, size_t share) const;  // at 1/share of the soft limit or over
     bool over_soft(const Queue &q) const;
     bool over_low(const Queue &q) const;  // not yet drained to half the soft limit
     bool over_hard(const Queue &q) const;
