@@ -42,6 +42,10 @@ export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$work/alsa-null.conf"
 wine "$exe" </dev/null >"$work/out.log" 2>&1 &
 pid=$!
 w wait "$main" 30000 || { echo "e2e: the window did not appear" >&2; cat "$work/out.log" >&2; exit 1; }
+# The caption is there as soon as the window is created, its controls a moment later: a click
+# sent in between found no "Get" button.
+for _ in $(seq 1 100); do state 2>/dev/null | grep -q '^Button|1|Get$' && break; sleep 0.1; done
+state | grep -q '^Button|1|Get$' || { echo "e2e: the window's controls did not appear" >&2; cat "$work/texts" >&2; exit 1; }
 
 choose_source() {  # choose_source WINDOWS-PATH: Button1, then the input box
   w click "$main" Get 0
