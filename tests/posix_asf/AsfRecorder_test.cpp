@@ -3,6 +3,7 @@
 
 #include "platform/posix/asf/AsfRecorder.h"
 #include "platform/posix/asf/Downscale.h"
+#include "platform/posix/asf/EncodeQueue.h"
 #include "platform/posix/asf/PictureScaler.h"
 #include "platform/posix/asf/Shrink.h"
 
@@ -16,6 +17,8 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <csignal>
@@ -23,6 +26,7 @@ extern "C" {
 #include <fstream>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tw::posix::asf;
@@ -539,6 +543,52 @@ TEST(AsfRecorder, SinkGetsHeaderPacketsAndEnd) {
     for (int i = 0; i < 8; ++i) data_size |= uint64_t(sink.header[d + 16 + i]) << (8 * i);
     EXPECT_EQ(data_size, 50u);
     EXPECT_EQ(sink.header[d], 0x36);  // {75B22636-...}: Data Object
+}
+
+TEST(AsfRecorder, RunningRecordingReachesTheSinkWithoutWaitingForABatch) {
+    // A few seconds of a low-rate audio profile make fewer packets than the output thread is
+    // woken for; a listener must still get them while the recording runs.
+    struct Sink : PacketSink {
+        std::atomic<size_t> packets{0};
+        void on_header(const Bytes &) override {}
+        void on_packet(const uint8_t *, size_t) override { ++packets; }
+        void on_end() override {}
+    } sink;
+    RecorderOptions o;
+    o.sinks.push_back(&sink);
+    Recorder r(17);
+    Source src;
+    src.seconds = 3;
+    set_formats(r, src);
+    ASSERT_EQ(r.start(temp_dir() + "/live.asf", o), S_OK);
+    ASSERT_EQ(feed(r, src), S_OK);
+    for (int i = 0; i < 100 && sink.packets == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GT(sink.packets.load(), 0u);
+    EXPECT_EQ(r.stop(), S_OK);
+}
+
+TEST(AsfRecorder, FullQueueTakesItsPusherBackOnlyOnceTheRefillHasGone) {
+    recorder::Queue<int> q(4, 2);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(q.push(i));
+    std::atomic<bool> pushed{false};
+    std::thread pusher([&] {
+        q.push(4);
+        pushed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the pusher now waits on the full queue
+    EXPECT_FALSE(pushed);
+    int v = -1;
+    ASSERT_TRUE(q.pop(v));
+    EXPECT_EQ(v, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(pushed) << "woken with one place free";
+    ASSERT_TRUE(q.pop(v));
+    pusher.join();
+    EXPECT_TRUE(pushed);
+    for (int want = 2; want <= 4; ++want) {
+        ASSERT_TRUE(q.pop(v));
+        EXPECT_EQ(v, want);
+    }
 }
 
 // Slack for "within one packet": a packet carries at most a video frame (33 ms here) and an

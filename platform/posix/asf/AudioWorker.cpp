@@ -19,7 +19,7 @@ namespace {
 class AudioWorker : public Worker {
 public:
     AudioWorker(size_t index, const StreamSetting &s, const AudioFormat &in)
-        : Worker(index, kAudioQueue), s_(s), in_(in) {}
+        : Worker(index, kAudioQueue, kAudioRefill), s_(s), in_(in) {}
     ~AudioWorker() override {
         swr_free(&swr_);
         if (fifo_) av_audio_fifo_free(fifo_);

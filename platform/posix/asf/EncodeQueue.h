@@ -17,6 +17,10 @@ namespace tw::posix::asf::recorder {
 
 constexpr int64_t kUnits = 10000000;  // 100 ns units per second
 constexpr size_t kAudioQueue = 64;     // PCM blocks waiting
+// A pusher that found the audio queue full goes on once this many blocks have gone: the decoder
+// is much faster than the audio encoder, and woken for every block the encoder takes, it spent
+// more time switching threads than decoding.
+constexpr size_t kAudioRefill = 16;
 
 // Pictures waiting per video stream: as many as fit in kVideoQueueBytes, from 4 to 32. The
 // encoders run below the decoder's priority and catch up whenever the decoder waits, so a
@@ -49,14 +53,15 @@ struct Encoded {
     bool key;
 };
 
-// Bounded FIFO between a pushing thread and a worker. close() wakes both sides for good.
+// Bounded FIFO between a pushing thread and a worker. close() wakes both sides for good. A push
+// that finds the queue full waits until `refill` items have gone, not just one.
 template <class T>
 class Queue {
 public:
-    explicit Queue(size_t cap) : cap_(cap) {}
+    explicit Queue(size_t cap, size_t refill = 1) : cap_(cap), refill_(std::clamp<size_t>(refill, 1, cap)) {}
     bool push(T v) {
         std::unique_lock lk(m_);
-        not_full_.wait(lk, [&] { return q_.size() < cap_ || closed_; });
+        if (q_.size() >= cap_) not_full_.wait(lk, [&] { return q_.size() + refill_ <= cap_ || closed_; });
         if (closed_) return false;
         q_.push_back(std::move(v));
         not_empty_.notify_one();
@@ -74,7 +79,7 @@ public:
         if (q_.empty()) return false;
         out = std::move(q_.front());
         q_.pop_front();
-        not_full_.notify_one();
+        if (q_.size() + refill_ <= cap_) not_full_.notify_one();
         return true;
     }
     void close() {
@@ -88,7 +93,7 @@ private:
     std::mutex m_;
     std::condition_variable not_full_, not_empty_;
     std::deque<T> q_;
-    size_t cap_;
+    size_t cap_, refill_;
     bool closed_ = false;
 };
 

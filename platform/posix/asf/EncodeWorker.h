@@ -30,7 +30,7 @@ constexpr int kWorkerNice = 10;  // the encoding threads' nice value, below deco
 
 class Worker {
 public:
-    Worker(size_t layout_index, size_t queue) : index_(layout_index), q_(queue) {}
+    Worker(size_t layout_index, size_t queue, size_t refill = 1) : index_(layout_index), q_(queue, refill) {}
     virtual ~Worker() = default;
     virtual HRESULT open() = 0;
     virtual void fill(AsfStream &s) = 0;

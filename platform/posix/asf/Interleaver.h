@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <pthread.h>
 #include <thread>
@@ -22,6 +23,11 @@ namespace tw::posix::asf::recorder {
 
 constexpr size_t kOutQueue = 512;      // finished packets waiting for the output thread
 constexpr size_t kInterleaveCap = 2048;  // packets held back for interleaving, at most
+// The output thread is woken once this many packets wait, and otherwise looks every
+// kOutInterval: woken for each packet, it cost more in thread switches than the writing itself,
+// and a tenth of a second is nothing to a file or to a player's buffer.
+constexpr size_t kOutBatch = 16;
+constexpr std::chrono::milliseconds kOutInterval{100};
 
 // ---- The muxing hub: interleaves what the workers encode, packs it, and hands packets to the
 // output thread, which alone touches the file and the sinks.
@@ -115,7 +121,7 @@ private:
             pending_[best].pop_front();
             --held_;
         }
-        if (!out_.empty()) work_.notify_one();
+        if (out_.size() >= kOutBatch) work_.notify_one();
     }
 
     void output_loop() {
@@ -123,8 +129,7 @@ private:
         auto last_flush = clock::now();
         std::unique_lock lk(m_);
         for (;;) {
-            work_.wait_for(lk, std::chrono::milliseconds(500),
-                           [&] { return !out_.empty() || closing_ || flush_wanted_; });
+            work_.wait_for(lk, kOutInterval, [&] { return out_.size() >= kOutBatch || closing_ || flush_wanted_; });
             std::deque<Bytes> batch;
             batch.swap(out_);
             writing_ = !batch.empty();
