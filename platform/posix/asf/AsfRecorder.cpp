@@ -57,13 +57,6 @@ struct SlotFilter {
     int64_t start = 0, stop = 0;
 };
 
-// Per audio input: the conversion its pushes go through, under a lock for the same reason as
-// the video inputs' SlotFilter.
-struct SoundInput {
-    std::mutex mutex;
-    std::unique_ptr<recorder::SoundConverter> converter;
-};
-
 struct Recorder::Impl {
     AsfFile file;
     std::unique_ptr<recorder::Interleaver> hub;
@@ -71,7 +64,6 @@ struct Recorder::Impl {
     // Per input: a scaler for each distinct size of its video variants (its pushing thread only).
     std::vector<std::vector<std::unique_ptr<recorder::PictureScaler>>> scalers;
     std::vector<std::unique_ptr<SlotFilter>> slots;  // per input (video inputs only)
-    std::vector<std::unique_ptr<SoundInput>> sounds;  // per input (audio inputs only)
     RecorderOptions options;
     std::atomic<bool> stopped{false};
     HRESULT result = S_OK;
@@ -123,7 +115,6 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
     uint64_t total = 0;
     impl->scalers.resize(inputs_.size());
     impl->slots.resize(inputs_.size());
-    impl->sounds.resize(inputs_.size());
     for (const Input &in : inputs_) {
         size_t k = size_t(&in - inputs_.data());
         if (in.kind == StreamKind::kVideo) {
@@ -146,11 +137,7 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
                                  [&](auto &sc) { return sc->width() == s.width && sc->height() == s.height; }))
                     scalers.push_back(std::make_unique<recorder::PictureScaler>(video_formats_[k], s.width, s.height));
             } else {
-                worker = recorder::make_audio_worker(w, settings_[w]);
-                auto sound = std::make_unique<SoundInput>();
-                sound->converter = std::make_unique<recorder::SoundConverter>(settings_[w], audio_formats_[k]);
-                if (!sound->converter->open()) return E_FAIL;
-                impl->sounds[k] = std::move(sound);
+                worker = recorder::make_audio_worker(w, settings_[w], audio_formats_[k]);
             }
             if (impl->workers.size() <= w) impl->workers.resize(w + 1);
             impl->workers[w] = std::move(worker);
@@ -282,11 +269,10 @@ HRESULT Recorder::push_audio(size_t input, const uint8_t *data, size_t size, int
     size_t frame = size_t(av_get_bytes_per_sample(AVSampleFormat(f.sample_fmt)) * f.channels);
     size -= size % frame;
     if (size == 0) return S_OK;
+    auto raw = std::make_shared<Raw>();
+    raw->data.assign(data, data + size);
+    raw->start = start;
     note_position(start + av_rescale(int64_t(size / frame), kUnits, f.sample_rate));
-    SoundInput &sound = *impl_->sounds[input];
-    std::lock_guard<std::mutex> g(sound.mutex);
-    recorder::RawPtr raw = sound.converter->convert(data, size, start);
-    if (!raw) return S_OK;
     for (size_t w : inputs_[input].workers)
         if (!impl_->workers[w]->push(raw)) return E_UNEXPECTED;
     return S_OK;
@@ -306,14 +292,6 @@ void Recorder::end_of_stream(size_t input) {
             raw->stop = slots->stop;
             for (size_t w : inputs_[input].workers) impl_->workers[w]->push_always(raw);
         }
-    }
-    if (SoundInput *sound = impl_->sounds[input].get()) {
-        // What the resampler holds back ends the sound, unless the streaming thread is in a
-        // push (as above): then it is a few samples at most.
-        std::unique_lock<std::mutex> g(sound->mutex, std::try_to_lock);
-        if (g.owns_lock())
-            if (recorder::RawPtr tail = sound->converter->flush())
-                for (size_t w : inputs_[input].workers) impl_->workers[w]->push_always(tail);
     }
     for (size_t w : inputs_[input].workers) impl_->workers[w]->end();
 }

@@ -10,92 +10,18 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace tw::posix::asf::recorder {
-
-SoundConverter::~SoundConverter() { swr_free(&swr_); }
-
-bool SoundConverter::open() {
-    if (in_.sample_rate <= 0 || in_.channels <= 0) return true;  // no format given: nothing can be pushed
-    if (s_.channels <= 0 || s_.channels > 8) return false;
-    AVChannelLayout in_layout, out_layout;
-    av_channel_layout_default(&in_layout, in_.channels);
-    av_channel_layout_default(&out_layout, s_.channels);
-    return swr_alloc_set_opts2(&swr_, &out_layout, AV_SAMPLE_FMT_FLTP, s_.sample_rate, &in_layout,
-                               AVSampleFormat(in_.sample_fmt), in_.sample_rate, 0, nullptr) >= 0 &&
-           swr_init(swr_) >= 0;
-}
-
-RawPtr SoundConverter::convert(const uint8_t *data, size_t size, int64_t start) {
-    const int bps = av_get_bytes_per_sample(AVSampleFormat(in_.sample_fmt)) * in_.channels;
-    const int in_samples = bps > 0 ? int(size / size_t(bps)) : 0;
-    if (!swr_ || in_samples <= 0) return nullptr;
-    start = std::max<int64_t>(start, 0);
-    int64_t silence = 0;
-    const bool first = !begun_;  // goes on even when empty: it sets where the stream starts
-    if (!begun_) {
-        begun_ = true;
-        expected_ = start;
-    } else if (start > expected_ + kUnits / 10) {
-        // A gap in the input becomes silence, so later audio stays in sync.
-        silence = av_rescale(start - expected_, s_.sample_rate, kUnits);
-        expected_ = start;
-    }
-    expected_ += av_rescale(in_samples, kUnits, in_.sample_rate);
-    const int room = swr_get_out_samples(swr_, in_samples);
-    auto raw = std::make_shared<Raw>();
-    raw->start = start;
-    raw->silence = silence;
-    raw->data.resize(size_t(stride(room)) * size_t(s_.channels) * sizeof(float));
-    const uint8_t *in[1] = {data};
-    int got = room > 0 ? swr_convert(swr_, planes(*raw, room).data(), room, in, in_samples) : 0;
-    got = std::max(got, 0);
-    if (got == 0 && silence == 0 && !first) return nullptr;
-    // The planes were laid out for `room` samples: close them up to the samples there are.
-    pack(*raw, room, got);
-    raw->data.resize(size_t(got) * size_t(s_.channels) * sizeof(float));
-    return raw;
-}
-
-RawPtr SoundConverter::flush() {
-    if (!swr_ || !begun_) return nullptr;
-    const int room = swr_get_out_samples(swr_, 0);
-    if (room <= 0) return nullptr;
-    auto raw = std::make_shared<Raw>();
-    raw->start = expected_;
-    raw->data.resize(size_t(stride(room)) * size_t(s_.channels) * sizeof(float));
-    int got = swr_convert(swr_, planes(*raw, room).data(), room, nullptr, 0);
-    if (got <= 0) return nullptr;
-    pack(*raw, room, got);
-    raw->data.resize(size_t(got) * size_t(s_.channels) * sizeof(float));
-    return raw;
-}
-
-// Channels are converted into places `stride(room)` samples apart, each on a 64-byte line as the
-// resampler's vector code likes it, then moved up to follow one another.
-int SoundConverter::stride(int room) { return (std::max(room, 0) + 15) & ~15; }
-
-std::array<uint8_t *, 8> SoundConverter::planes(Raw &raw, int room) const {
-    std::array<uint8_t *, 8> p{};
-    for (int c = 0; c < s_.channels; ++c)
-        p[size_t(c)] = raw.data.data() + size_t(c) * size_t(stride(room)) * sizeof(float);
-    return p;
-}
-
-void SoundConverter::pack(Raw &raw, int room, int used) const {
-    for (int c = 1; c < s_.channels; ++c)
-        std::memmove(raw.data.data() + size_t(c) * size_t(used) * sizeof(float),
-                     raw.data.data() + size_t(c) * size_t(stride(room)) * sizeof(float), size_t(used) * sizeof(float));
-}
 
 namespace {
 
 class AudioWorker : public Worker {
 public:
-    AudioWorker(size_t index, const StreamSetting &s) : Worker(index, kAudioQueue, kAudioRefill), s_(s) {}
+    AudioWorker(size_t index, const StreamSetting &s, const AudioFormat &in)
+        : Worker(index, kAudioQueue, kAudioRefill), s_(s), in_(in) {}
     ~AudioWorker() override {
+        swr_free(&swr_);
         if (fifo_) av_audio_fifo_free(fifo_);
         av_frame_free(&frame_);
         av_packet_free(&pkt_);
@@ -120,7 +46,16 @@ public:
         fifo_ = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, s_.channels, enc_->frame_size * 4);
         frame_ = av_frame_alloc();
         pkt_ = av_packet_alloc();
-        return fifo_ && frame_ && pkt_ ? S_OK : E_OUTOFMEMORY;
+        if (in_.sample_rate > 0 && in_.channels > 0) {
+            AVChannelLayout in_layout, out_layout;
+            av_channel_layout_default(&in_layout, in_.channels);
+            av_channel_layout_default(&out_layout, s_.channels);
+            if (swr_alloc_set_opts2(&swr_, &out_layout, AV_SAMPLE_FMT_FLTP, s_.sample_rate, &in_layout,
+                                    AVSampleFormat(in_.sample_fmt), in_.sample_rate, 0, nullptr) < 0 ||
+                swr_init(swr_) < 0)
+                return E_FAIL;
+        }
+        return S_OK;
     }
 
     void fill(AsfStream &s) override {
@@ -161,7 +96,7 @@ private:
         while (samples > 0) {
             int n = int(std::min<int64_t>(samples, 4096));
             uint8_t *planes[8] = {};
-            if (av_samples_alloc(planes, nullptr, s_.channels, n, AV_SAMPLE_FMT_FLTP, 0) < 0) return;
+            av_samples_alloc(planes, nullptr, s_.channels, n, AV_SAMPLE_FMT_FLTP, 0);
             av_samples_set_silence(planes, 0, n, s_.channels, AV_SAMPLE_FMT_FLTP);
             av_audio_fifo_write(fifo_, reinterpret_cast<void **>(planes), n);
             av_freep(&planes[0]);
@@ -170,42 +105,64 @@ private:
         }
     }
 
-    // Sound already at the stream's rate and layout, its channels one after another.
     void process(const Raw &r) override {
-        const size_t per_sample = size_t(s_.channels) * sizeof(float);
-        const int n = int(r.data.size() / per_sample);
+        if (!swr_) return;
+        int bps = av_get_bytes_per_sample(AVSampleFormat(in_.sample_fmt)) * in_.channels;
+        int in_samples = int(r.data.size() / size_t(bps));
+        if (in_samples <= 0) return;
+        int64_t start = std::max<int64_t>(r.start, 0);
         if (!begun_) {
             begun_ = true;
-            base_ = av_rescale(std::max<int64_t>(r.start, 0), s_.sample_rate, kUnits);
+            base_ = av_rescale(start, s_.sample_rate, kUnits);
+            expected_ = start;
+        } else if (start > expected_ + kUnits / 10) {
+            // A gap in the input becomes silence, so later audio stays in sync.
+            add_silence(av_rescale(start - expected_, s_.sample_rate, kUnits));
+            expected_ = start;
         }
-        add_silence(r.silence);
-        if (n <= 0) return;
-        void *planes[8] = {};
-        for (int c = 0; c < s_.channels; ++c)
-            planes[c] = const_cast<uint8_t *>(r.data.data()) + size_t(c) * size_t(n) * sizeof(float);
-        av_audio_fifo_write(fifo_, planes, n);
+        expected_ += av_rescale(in_samples, kUnits, in_.sample_rate);
+        int out_max = swr_get_out_samples(swr_, in_samples);
+        uint8_t *planes[8] = {};
+        if (av_samples_alloc(planes, nullptr, s_.channels, out_max, AV_SAMPLE_FMT_FLTP, 0) < 0) return;
+        const uint8_t *in[1] = {r.data.data()};
+        int got = swr_convert(swr_, planes, out_max, in, in_samples);
+        if (got > 0) av_audio_fifo_write(fifo_, reinterpret_cast<void **>(planes), got);
+        av_freep(&planes[0]);
         encode_frames(false);
     }
 
     void finish() override {
-        if (begun_) encode_frames(true);
+        if (swr_ && begun_) {
+            int out_max = swr_get_out_samples(swr_, 0);
+            if (out_max > 0) {
+                uint8_t *planes[8] = {};
+                if (av_samples_alloc(planes, nullptr, s_.channels, out_max, AV_SAMPLE_FMT_FLTP, 0) >= 0) {
+                    int got = swr_convert(swr_, planes, out_max, nullptr, 0);
+                    if (got > 0) av_audio_fifo_write(fifo_, reinterpret_cast<void **>(planes), got);
+                    av_freep(&planes[0]);
+                }
+            }
+            encode_frames(true);
+        }
         avcodec_send_frame(enc_.get(), nullptr);
         drain_encoder(enc_.get(), pkt_);
     }
 
     StreamSetting s_;
+    AudioFormat in_;
     ffmpeg::CodecContextPtr enc_;
+    SwrContext *swr_ = nullptr;
     AVAudioFifo *fifo_ = nullptr;
     AVFrame *frame_ = nullptr;
     AVPacket *pkt_ = nullptr;
     bool begun_ = false;
-    int64_t base_ = 0, encoded_ = 0;
+    int64_t base_ = 0, encoded_ = 0, expected_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Worker> make_audio_worker(size_t index, const StreamSetting &s) {
-    return std::make_unique<AudioWorker>(index, s);
+std::unique_ptr<Worker> make_audio_worker(size_t index, const StreamSetting &s, const AudioFormat &in) {
+    return std::make_unique<AudioWorker>(index, s, in);
 }
 
 }  // namespace tw::posix::asf::recorder

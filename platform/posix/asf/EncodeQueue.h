@@ -40,8 +40,7 @@ struct Picture {
 };
 
 struct Raw {
-    Bytes data;                     // audio: float samples at the stream's rate, channel after channel
-    int64_t silence = 0;            // audio: samples of silence to go before `data`
+    Bytes data;                     // audio
     std::vector<Picture> pictures;  // video: one per distinct size of the input's variants
     int64_t start = 0, stop = -1;
     bool eos = false;

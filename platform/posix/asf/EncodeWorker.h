@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <string>
 #include <sys/resource.h>
@@ -107,35 +106,7 @@ inline int64_t output_slot(int64_t t, int fps_num, int fps_den) {
 
 // The worker for video stream `index` of the layout, fed pictures already at its size.
 std::unique_ptr<Worker> make_video_worker(size_t index, const StreamSetting &s);
-// The worker for the audio stream `index` of the layout, fed what a SoundConverter makes.
-std::unique_ptr<Worker> make_audio_worker(size_t index, const StreamSetting &s);
-
-// Sound as pushed (interleaved, in its own rate and layout) into what the audio worker encodes:
-// the stream's rate and channels, 32-bit float, each channel's samples after the one before.
-// Gaps in the input become silence. Runs on the pushing thread, so that resampling there
-// overlaps encoding on the worker's (for sound alone the encoder is the longest path).
-class SoundConverter {
-public:
-    SoundConverter(const StreamSetting &s, const AudioFormat &in) : s_(s), in_(in) {}
-    ~SoundConverter();
-    SoundConverter(const SoundConverter &) = delete;
-    SoundConverter &operator=(const SoundConverter &) = delete;
-    bool open();
-    // `size` bytes of sound starting at `start` (100 ns); null when there is nothing to encode.
-    RawPtr convert(const uint8_t *data, size_t size, int64_t start);
-    // What the resampler still holds, at the end.
-    RawPtr flush();
-
-private:
-    static int stride(int room);
-    std::array<uint8_t *, 8> planes(Raw &raw, int room) const;
-    void pack(Raw &raw, int room, int used) const;
-
-    StreamSetting s_;
-    AudioFormat in_;
-    struct SwrContext *swr_ = nullptr;
-    bool begun_ = false;
-    int64_t expected_ = 0;  // where the next block should start (100 ns)
-};
+// The worker for the audio stream `index` of the layout, fed sound in `in`.
+std::unique_ptr<Worker> make_audio_worker(size_t index, const StreamSetting &s, const AudioFormat &in);
 
 }  // namespace tw::posix::asf::recorder
