@@ -46,6 +46,8 @@ mkdir -p "$WORK"
 chmod 0777 "$WORK"  # VLC writes here as an unprivileged user
 
 if [ ! -x "$REC" ]; then
+  # The preset configures build/linux only: another BUILD must already hold the tool.
+  [ "$BUILD" = build/linux ] || { echo "bench: no $REC (build it there first)" >&2; exit 2; }
   cmake --preset linux -DTW_BUILD_TESTS=OFF >/dev/null
   cmake --build "$BUILD" -j2 --target tarnwick-record >/dev/null
 fi

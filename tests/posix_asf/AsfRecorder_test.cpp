@@ -567,6 +567,32 @@ TEST(AsfRecorder, RunningRecordingReachesTheSinkWithoutWaitingForABatch) {
     EXPECT_EQ(r.stop(), S_OK);
 }
 
+TEST(AsfRecorder, GapInTheSoundBecomesSilence) {
+    // 48 kHz into a 44.1 kHz stream, with the second between 1 s and 2 s missing: the sound
+    // after the gap keeps its time, and the packets go on evenly across the gap.
+    Source src;
+    src.rate = 48000;
+    std::string path = temp_dir() + "/gap.asf";
+    {
+        Recorder r(17);
+        set_formats(r, src);
+        ASSERT_EQ(r.start(path, {}), S_OK);
+        ASSERT_EQ(feed(r, src, 0, 1), S_OK);
+        ASSERT_EQ(feed(r, src, 2, 3), S_OK);
+        ASSERT_EQ(r.stop(), S_OK);
+    }
+    FileInfo info = probe(path);
+    ASSERT_TRUE(info.opened) << info.error;
+    const StreamInfo *a = info.first_audio();
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->decode_errors, 0);
+    EXPECT_NEAR(info.duration_s, 3.0, 0.05);
+    EXPECT_GE(a->last_pts_ms, 2900) << "the sound after the gap moved up into it";
+    int64_t longest = 0;
+    for (size_t k = 1; k < a->pts_ms.size(); ++k) longest = std::max(longest, a->pts_ms[k] - a->pts_ms[k - 1]);
+    EXPECT_LE(longest, 100) << "a hole in the stream";
+}
+
 TEST(AsfRecorder, FullQueueTakesItsPusherBackOnlyOnceTheRefillHasGone) {
     recorder::Queue<int> q(4, 2);
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(q.push(i));
