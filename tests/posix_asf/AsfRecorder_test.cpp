@@ -303,6 +303,42 @@ TEST(AsfRecorder, FittedPictureKeepsItsAspectAndItsBarsBlack) {
     }
 }
 
+// Pictures laid out with the encoder's row stride hold the same picture, whichever way they
+// are scaled; a stride that cannot hold a row is not taken.
+TEST(AsfRecorder, PicturesInTheEncodersLayoutHoldTheSamePicture) {
+    struct Case {
+        AVPixelFormat fmt;
+        int w, h, ow, oh;
+    } cases[] = {{AV_PIX_FMT_YUV420P, 640, 480, 320, 240},    // whole factor
+                 {AV_PIX_FMT_YUV420P, 1400, 1050, 640, 480},  // any ratio
+                 {AV_PIX_FMT_BGR0, 640, 480, 320, 240}};      // swscale
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + av_get_pix_fmt_name(c.fmt));
+        VideoFormat in;
+        in.pix_fmt = c.fmt;
+        in.width = c.w;
+        in.height = c.h;
+        std::vector<uint8_t> pic = c.fmt == AV_PIX_FMT_BGR0 ? make_rgb32(c.w, c.h, 3) : make_i420(c.w, c.h, 3);
+        recorder::Planes planes;
+        ASSERT_TRUE(recorder::PictureScaler::planes_of(in, pic.data(), &planes));
+        recorder::PictureScaler plain(in, c.ow, c.oh), laid(in, c.ow, c.oh), narrow(in, c.ow, c.oh);
+        const int stride = FFALIGN(c.ow + 32, 64) + 64;
+        laid.set_linesize(stride);
+        narrow.set_linesize(c.ow - 64);
+        auto a = plain.scale(planes), b = laid.scale(planes), n = narrow.scale(planes);
+        ASSERT_TRUE(a && b && n);
+        EXPECT_EQ(b->linesize[0], stride);
+        EXPECT_EQ(b->linesize[1], stride / 2);
+        EXPECT_GE(n->linesize[0], c.ow);
+        for (int p = 0; p < 3; ++p) {
+            int pw = p ? c.ow / 2 : c.ow, ph = p ? c.oh / 2 : c.oh;
+            for (int y = 0; y < ph; ++y)
+                ASSERT_EQ(std::memcmp(a->data[p] + size_t(y) * a->linesize[p], b->data[p] + size_t(y) * b->linesize[p], pw), 0)
+                    << "plane " << p << " row " << y;
+        }
+    }
+}
+
 // Shrinking by a whole factor gives what swscale's bilinear scaler gives, to within rounding,
 // edges included, on a plane of hard edges and noise (rows read from the top or from the bottom).
 TEST(AsfRecorder, WholeFactorShrinkMatchesSwscale) {

@@ -153,6 +153,14 @@ HRESULT Recorder::start(const std::string &path, RecorderOptions options) {
         if (s.video) layout.exclusive_streams.push_back(s.number);
         layout.streams.push_back(std::move(s));
     }
+    // Pictures laid out as the encoders of their size keep theirs are handed over without a copy.
+    for (size_t k = 0; k < inputs_.size(); ++k)
+        for (auto &scaler : impl->scalers[k])
+            for (size_t w : inputs_[k].workers)
+                if (settings_[w].width == scaler->width() && settings_[w].height == scaler->height()) {
+                    scaler->set_linesize(impl->workers[w]->picture_linesize());
+                    break;
+                }
     if (layout.exclusive_streams.size() < 2) layout.exclusive_streams.clear();
     for (const AsfStream &s : layout.streams)
         if (s.video) {

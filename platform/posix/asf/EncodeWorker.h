@@ -34,6 +34,9 @@ public:
     virtual ~Worker() = default;
     virtual HRESULT open() = 0;
     virtual void fill(AsfStream &s) = 0;
+    // The luma row stride of the pictures this worker's encoder takes as they are, without
+    // copying them first; 0 when any will do or none is known. Valid once open.
+    virtual int picture_linesize() const { return 0; }
 
     void start(Interleaver *hub, const char *name) {
         hub_ = hub;

@@ -121,13 +121,20 @@ static void fill_border(uint8_t *plane, int linesize, int w, int h, int x, int y
     }
 }
 
+void PictureScaler::set_linesize(int linesize) {
+    if (pool_ || linesize < FFALIGN(width_, 2) || linesize % 32) return;
+    linesize_[0] = linesize;
+    linesize_[1] = linesize_[2] = linesize / 2;
+}
+
 ffmpeg::FramePtr PictureScaler::new_frame() {
-    // Rows on 64-byte boundaries, and room past the last one for swscale, which writes a few
-    // samples beyond a row's width.
+    // Rows on 64-byte boundaries (or as the encoders want them), and room past the last one
+    // for swscale, which writes a few samples beyond a row's width.
     constexpr int kAlign = 64, kPadding = 64;
     const int ch = (height_ + 1) / 2;
     if (!pool_) {
-        if (av_image_fill_linesizes(linesize_, AV_PIX_FMT_YUV420P, FFALIGN(width_, kAlign)) < 0) return nullptr;
+        if (!linesize_[0] && av_image_fill_linesizes(linesize_, AV_PIX_FMT_YUV420P, FFALIGN(width_, kAlign)) < 0)
+            return nullptr;
         size_t bytes = size_t(linesize_[0]) * height_ + 2 * size_t(linesize_[1]) * ch + kPadding;
         pool_.reset(av_buffer_pool_init(bytes, nullptr));
         if (!pool_) return nullptr;

@@ -26,6 +26,9 @@ public:
     PictureScaler(const VideoFormat &in, int width, int height);
     int width() const { return width_; }
     int height() const { return height_; }
+    // Lays the pictures' rows `linesize` bytes apart (chroma half that) when that holds a
+    // row; before the first picture only.
+    void set_linesize(int linesize);
     // Where the planes of a picture lie in `data` (video_frame_bytes(in) bytes, as the pin
     // receives it); false for a format the scaler does not read.
     static bool planes_of(const VideoFormat &in, const uint8_t *data, Planes *out);

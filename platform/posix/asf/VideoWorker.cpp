@@ -58,8 +58,11 @@ public:
         }
         if (avcodec_open2(c, codec, nullptr) < 0) return E_FAIL;
         pkt_ = av_packet_alloc();
+        linesize_ = encoder_linesize(c);
         return S_OK;
     }
+
+    int picture_linesize() const override { return linesize_; }
 
     void fill(AsfStream &s) override {
         s.video = true;
@@ -76,6 +79,23 @@ public:
     }
 
 private:
+    // FFmpeg's MPEG-family encoders copy each picture they are given into one of their own,
+    // unless its rows have the stride of their own pictures: those are allocated from the
+    // context's frame pool with a 16-pixel edge on every side. Asking the pool for such a
+    // picture tells that stride (and leaves the buffer in the pool the encoder takes it from).
+    // A wrong answer costs only the copy.
+    static int encoder_linesize(AVCodecContext *c) {
+        constexpr int kEdge = 16;
+        AVFrame *f = av_frame_alloc();
+        if (!f) return 0;
+        f->format = c->pix_fmt;
+        f->width = c->width + 2 * kEdge;
+        f->height = c->height + 2 * kEdge;
+        int linesize = avcodec_default_get_buffer2(c, f, 0) == 0 ? f->linesize[0] : 0;
+        av_frame_free(&f);
+        return linesize;
+    }
+
     // This variant's picture: a new reference to the one scaled for its size.
     AVFrame *picture(const Raw &r) const {
         for (const Picture &p : r.pictures)
@@ -171,6 +191,7 @@ private:
     AVFrame *last_ = nullptr;
     AVPacket *pkt_ = nullptr;
     int64_t gop_ = 1;
+    int linesize_ = 0;
     int64_t next_slot_ = INT64_MIN, first_slot_ = 0;
     int64_t last_stop_ = -1, last_start_ = -1;
     int64_t last_encoded_ = INT64_MIN;
