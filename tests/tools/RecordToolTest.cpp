@@ -1,5 +1,7 @@
 // tarnwick-record run as a user runs it: a child process with arguments, its output read back,
 // its files opened with libavformat.
+#include "tests/support/AsfTestUtil.h"
+
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -359,6 +361,27 @@ TEST_F(RecordTool, RecordsAClipIntoAValidFileAndSummarises) {
     EXPECT_NE(r.out.find("end of source"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("audio + video"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(out), std::string::npos);
+}
+
+TEST_F(RecordTool, FramesTheRateCanCarryAreAllKept) {
+    // The bundled sample (ten seconds of 25 fps) fits every rate from 224 kbps up: each of the
+    // profile's 300 frame slots gets its frame. An encoder aimed at the whole rate went over
+    // the buffer window after busy moments, and the frames after them were skipped.
+    for (const char *profile : {"wmp_V80_384Video", "wmp_V80_100768VideoMBR"}) {
+        SCOPED_TRACE(profile);
+        const std::string out = path("every-frame.asf");
+        Outcome r = run_tool({"--profile", profile, TARNWICK_SAMPLE_PATH, out});
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+        asftest::FileInfo info = asftest::probe(out);
+        ASSERT_TRUE(info.opened) << info.error;
+        int checked = 0;
+        for (const asftest::StreamInfo &s : info.streams)
+            if (s.video && s.declared_bitrate >= 224000) {
+                EXPECT_EQ(s.packets, 300) << "stream at " << s.declared_bitrate << " bps";
+                ++checked;
+            }
+        EXPECT_GE(checked, 1);
+    }
 }
 
 TEST_F(RecordTool, DurationEndsTheRecordingThere) {

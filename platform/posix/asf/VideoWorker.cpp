@@ -39,7 +39,11 @@ public:
         gop_ = std::max<int64_t>(1, av_rescale(s_.keyframe_ms, s_.fps_num, int64_t(s_.fps_den) * 1000));
         c->gop_size = int(gop_);
         if (s_.bitrate > 0) {
-            c->bit_rate = s_.bitrate;
+            // The encoder aims a little below the profile's rate: aimed at the rate itself, it
+            // spent the whole window's worth on average, so the bits of a key frame or a busy
+            // moment went over the window (checked below) and the frames after it were skipped,
+            // a stutter every few seconds that cost more than the few bits it saved.
+            c->bit_rate = s_.bitrate * int64_t(kRateAim) / 100;
             // The profile's buffer window as a leaky bucket draining at the stream's rate (one
             // bit more, which FFmpeg's rate control takes without its "impossible" warning).
             c->rc_max_rate = s_.bitrate + 1;
@@ -186,6 +190,7 @@ private:
     }
 
     static constexpr int64_t kMaxRepeat = 600;
+    static constexpr int kRateAim = 95;  // the encoder's target, in percent of the stream's rate
     StreamSetting s_;
     ffmpeg::CodecContextPtr enc_;
     AVFrame *last_ = nullptr;
