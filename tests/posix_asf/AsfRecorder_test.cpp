@@ -375,13 +375,14 @@ TEST(AsfRecorder, WholeFactorShrinkMatchesSwscale) {
     EXPECT_EQ(pixel, 7);
 }
 
-// Shrinking by other ratios of two or more (1920x1080 into 768x432, or odd sizes) gives what
-// swscale's bilinear scaler gives, to within rounding, edges included, rows read either way.
+// Shrinking by other ratios (1920x1080 or 1280x720 into 768x432, 642x482 into 640x480, odd
+// sizes) gives what swscale's bilinear scaler gives, to within rounding, edges included, rows
+// read either way.
 TEST(AsfRecorder, AnyRatioShrinkMatchesSwscale) {
     if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "the filter is used only with AVX2";
     struct Case { int w, h, ow, oh; };
     for (Case c : {Case{240, 135, 96, 54}, Case{131, 97, 37, 23}, Case{640, 480, 176, 132}, Case{300, 17, 41, 2},
-                   Case{23, 200, 3, 29}}) {
+                   Case{23, 200, 3, 29}, Case{1280, 720, 768, 432}, Case{720, 576, 600, 480}, Case{642, 482, 640, 480}}) {
         std::vector<uint8_t> src(size_t(c.w) * c.h);
         for (int y = 0; y < c.h; ++y)
             for (int x = 0; x < c.w; ++x)
@@ -409,6 +410,7 @@ TEST(AsfRecorder, AnyRatioShrinkMatchesSwscale) {
     }
     recorder::Downscaler d;
     EXPECT_FALSE(d.init(100, 100, 101, 50));  // wider than the source
+    EXPECT_FALSE(d.init(100, 100, 100, 100));  // the same size
     EXPECT_FALSE(d.init(1920, 1080, 160, 90));  // twelve to one: more taps than the filter has
 }
 

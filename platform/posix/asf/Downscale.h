@@ -1,4 +1,4 @@
-// Shrinking an 8-bit plane by any ratio of two or more each way (1920x1080 into 768x432 for a
+// Shrinking an 8-bit plane by any ratio each way (1920x1080 or 1280x720 into 768x432 for a
 // PAL profile, 640x480 into 176x132), where no whole factor fits. It weighs the source as
 // swscale's bilinear scaler does when it shrinks: a triangle as wide as twice the ratio,
 // centred where the output sample's centre falls in the source, with the picture's edge
@@ -14,7 +14,7 @@ namespace tw::posix::asf::recorder {
 
 class Downscaler {
 public:
-    // False when a ratio is below two or beyond what the filter takes (above about 8 across,
+    // False when either side grows or a ratio is beyond what the filter takes (above about 8 across,
     // 16 down), or the processor lacks AVX2.
     bool init(int src_w, int src_h, int dst_w, int dst_h);
     // `src` (rows `src_stride` bytes apart; negative for bottom-up) into `dst`.
