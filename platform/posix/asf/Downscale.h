@@ -14,8 +14,8 @@ namespace tw::posix::asf::recorder {
 
 class Downscaler {
 public:
-    // False when either side grows or a ratio is beyond what the filter takes (above about 8 across,
-    // 16 down), or the processor lacks AVX2.
+    // False when either side grows, a ratio is beyond what the filter takes (above about 8
+    // across, 16 down) or the processor lacks AVX2.
     bool init(int src_w, int src_h, int dst_w, int dst_h);
     // `src` (rows `src_stride` bytes apart; negative for bottom-up) into `dst`.
     void scale(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride);

@@ -44,9 +44,8 @@ public:
             // moment went over the window (checked below) and the frames after it were skipped,
             // a stutter every few seconds that cost more than the few bits it saved.
             c->bit_rate = s_.bitrate * int64_t(kRateAim) / 100;
-            // The profile's buffer window as a leaky bucket draining at the stream's rate (one
-            // bit more, which FFmpeg's rate control takes without its "impossible" warning).
-            c->rc_max_rate = s_.bitrate + 1;
+            // The profile's buffer window as a leaky bucket draining at the stream's rate.
+            c->rc_max_rate = s_.bitrate;
             c->rc_buffer_size = int(int64_t(s_.bitrate) * std::max(s_.buffer_ms, 1000) / 1000);
             // The encoder may start with 40% of the buffer in hand, not FFmpeg's usual three
             // quarters: the check below allows no window more than the window's worth, so what
